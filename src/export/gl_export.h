@@ -1,0 +1,38 @@
+// The GL chart export: the agency's GL accounts from the master file as a CSV template in the
+// balance sheet's layout (every value quoted and followed by a comma, CR LF line ends).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "recfiles/client_files.h"
+#include "recfiles/operator.h"
+
+namespace quillmere {
+
+// "\"" + s + "\"" and that followed by ",": nothing inside is escaped.
+std::string WrapQuote(std::string_view s);
+std::string WrapQuotes(std::string_view s);
+// "None", "Clients", ... for "000".."009"; any other code as it is.
+std::string SubLedgerName(std::string_view code);
+// "Debit" for A and E, "Credit" for L, I and C; any other character as it is.
+std::string NormalBalanceName(std::string_view ap_type);
+
+struct ExportRequest {
+  std::string agency_code;  // as typed; at most 2 characters
+  std::string csv_path;
+  bool ask_before_overwrite = true;  // false: an existing file is replaced without a question
+};
+
+enum class ExportOutcome {
+  kWritten,   // the file is written, the client file set and run log are closed
+  kDeclined,  // the operator kept the existing file; the set stays open
+  kFailed,    // a message was shown; nothing half-written is left behind
+};
+
+// The export after the client file set is open: the overwrite question, the file, the scan of
+// the agency's GL records, the log lines, CloseClientFiles and the run log closed. Launching the
+// file and closing the window are the caller's.
+ExportOutcome ExportGlChart(ClientFileSet& files, Operator& op, const ExportRequest& request);
+
+}  // namespace quillmere

@@ -1,0 +1,61 @@
+// The client file set: the run log, the agency's record files (the master file through two
+// handles, seven handles in all) and the `Policy` table, opened once per program start.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "recfiles/btrv_layout.h"
+#include "recfiles/operator.h"
+#include "recfiles/policy_table.h"
+#include "recfiles/run_log.h"
+
+namespace quillmere {
+
+// "<what_failed>, status is <status>": "Unable to open Jcki file jcki, status is 12".
+std::string StatusMessage(std::string_view what_failed, int status);
+
+// The date-time stamp of the run log's name: the date, "-", the time, with every blank, "/",
+// ":", ";" and "\" turned into "_". StringDateStamp("1/2/2025", "9:05:07 AM") ==
+// "1_2_2025-9_05_07_AM".
+std::string StringDateStamp(std::string_view date_text, std::string_view time_text);
+// The stamp of the current local time, date as M/D/YYYY and time as H:MM:SS AM/PM.
+std::string StringDateStamp();
+
+class ClientFileSet {
+ public:
+  // `policy_table` may be null where no database is involved (maintenance, some tests).
+  // `stamp` gives the run log's date-time stamp; `log_dir` is where the log is created.
+  explicit ClientFileSet(PolicyTable* policy_table,
+                         std::function<std::string()> stamp = [] { return StringDateStamp(); },
+                         std::string log_dir = ".");
+
+  // Opens the set once per object: the run log, then the seven handles in order, each failure
+  // shown through `op` ("Unable to open Jcki file jcki, status is 12") and the log line
+  // written all the same, then the Policy table. False when the run log cannot be created or
+  // the Policy table cannot be opened (the operation ends; `*error` says why). A second call
+  // does nothing and returns true.
+  bool OpenClientFiles(Operator& op, std::string* error);
+  // Closes the seven handles and the Policy table; the run log stays open.
+  void CloseClientFiles();
+
+  RunLog& log() { return fOutput; }
+  PolicyTable* policy_table() { return policy_table_; }
+
+  bool fClientFilesOpen = false;
+  RunLog fOutput;
+  const std::string ApName = "ap", ExtApName = "extap", JckiName = "jcki", DescName = "desc",
+                    TransName = "trans.ndx", PolName = "pol";
+  int32_t ApFilePtr = -1, ApFilePtr2 = -1, ExtApFilePtr = -1, JckiFilePtr = -1,
+          DescFilePtr = -1, TransNDXFilePtr = -1, PolFilePtr = -1;
+  uint32_t ApDatalen = kApRecLen, ExtApDatalen = kExtApRecLen, JckiDatalen = kJckiRecLen,
+           DescDatalen = kDescRecLen, PolRecLen = kPolRecLen;
+
+ private:
+  PolicyTable* policy_table_;
+  std::function<std::string()> stamp_;
+  std::string log_dir_;
+};
+
+}  // namespace quillmere

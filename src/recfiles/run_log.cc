@@ -1,0 +1,43 @@
+#include "recfiles/run_log.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace quillmere {
+
+RunLog::~RunLog() { Close(); }
+
+bool RunLog::Create(const std::string& path, std::string* error) {
+  Close();
+  file_ = std::fopen(path.c_str(), "wb");
+  if (file_ == nullptr) {
+    *error = "Cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  path_ = path;
+  ok_ = true;
+  return true;
+}
+
+void RunLog::Line(std::string_view text) {
+  if (file_ == nullptr) return;
+  if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() ||
+      std::fwrite("\r\n", 1, 2, file_) != 2) {
+    ok_ = false;
+  }
+}
+
+void RunLog::Flush() {
+  if (file_ == nullptr) return;
+  if (std::fflush(file_) != 0) ok_ = false;
+}
+
+void RunLog::Close() {
+  if (file_ == nullptr) return;
+  if (std::fclose(file_) != 0) ok_ = false;
+  file_ = nullptr;
+}
+
+}  // namespace quillmere

@@ -1,0 +1,35 @@
+// The run log: an 8-bit text file, one event per line, lines ended by CR LF.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace quillmere {
+
+class RunLog {
+ public:
+  RunLog() = default;
+  RunLog(const RunLog&) = delete;
+  RunLog& operator=(const RunLog&) = delete;
+  ~RunLog();
+
+  // Creates `path` empty (an older file is overwritten). False with `*error` on failure.
+  bool Create(const std::string& path, std::string* error);
+  // Appends `text` and CR LF. A failed write is remembered (ok() turns false).
+  void Line(std::string_view text);
+  // Pushes what was written to disk.
+  void Flush();
+  void Close();
+
+  bool is_open() const { return file_ != nullptr; }
+  bool ok() const { return ok_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::string path_;
+  bool ok_ = true;
+};
+
+}  // namespace quillmere

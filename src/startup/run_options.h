@@ -1,0 +1,48 @@
+// The three run values settled at start-up, before any window: the start-up agency code, the
+// data-directory settings file name and the host settings file name.
+#pragma once
+
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace quillmere {
+
+struct RunOptions {
+  std::string sLastAgyCode = "01";
+  std::string VelFilesName = "VELFILES.INI";
+  std::string ININame = "zel.ini";
+};
+
+// The start-folder text: the executable's full path without its last 11 characters (empty
+// when it has 11 or fewer), every ":", "\" and platform separator turned into "_".
+//   StartFolderText("C:\\Acct\\Tools\\Quillmere.exe") == "C__Acct_Tools_Qu"
+std::string StartFolderText(std::string_view exe_path);
+// "Software\Corvane\Login\" + start folder.
+std::string RegistryKeyName(std::string_view start_folder);
+
+// Applies the "/c", "/a" and "/i" switches of `args` (the arguments after the program path) to
+// `defaults`: letters in any case, the last of each wins, others ignored; "/c" lower-cased,
+// "/a" and "/i" as typed. The ".ini" extension is not forced here (ForceIniExtension).
+RunOptions ParseRunOptions(std::span<const std::string> args, RunOptions defaults);
+// The part from the last "." after the last separator becomes ".ini": "site.cfg" -> "site.ini",
+// "Site2" -> "Site2.ini", "" -> ".ini".
+std::string ForceIniExtension(std::string_view name);
+
+// A registry value that exists but is not text: the program shows it and ends.
+class RegistryError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Steps 1-6 of the start-up: start folder, registry value "AgencyCode" under the key (empty or
+// absent gives "01"), then the switches, then the ".ini" extension. `registry_path` is the
+// per-user registry file. Throws RegistryError for a non-text value.
+RunOptions SettleRunOptions(std::string_view exe_path, std::span<const std::string> args,
+                            const std::string& registry_path);
+
+// The settings file path: an absolute name as it is, else the program folder joined to it.
+std::string ProgramFilePath(std::string_view program_dir, std::string_view name);
+
+}  // namespace quillmere

@@ -1,0 +1,58 @@
+-- The host system's Agency and Policy tables, as far as Quillmere reads and writes them, plus a
+-- few host columns with defaults that the posting never touches. For tests and the demo.
+CREATE TABLE IF NOT EXISTS Agency (
+  AgyCode     VARCHAR(10) NOT NULL,
+  AgencyName  VARCHAR(60) NOT NULL DEFAULT '',
+  PRIMARY KEY (AgyCode)
+) ENGINE=InnoDB DEFAULT CHARSET=latin1;
+
+CREATE TABLE IF NOT EXISTS Policy (
+  PolicyID            INT NOT NULL AUTO_INCREMENT,
+  AgyCode             VARCHAR(10) NOT NULL,
+  PolNum              VARCHAR(30) NOT NULL,
+  PolSeq              INT NOT NULL,
+  CltNum              VARCHAR(10),
+  CmpCode             VARCHAR(10),
+  TrnCode             VARCHAR(10),
+  ClsCode             VARCHAR(10),
+  DptCode             VARCHAR(10),
+  InvNum              VARCHAR(10),
+  EntryDate           DATETIME,
+  EffectiveDate       DATETIME,
+  ExpirationDate      DATETIME,
+  Status              INT,
+  PQBFlag             INT,
+  CmpStatus           INT,
+  CurrentPremium      DOUBLE,
+  CurrentNonPremium   DOUBLE,
+  TotalPremium        DOUBLE,
+  TotalNonPremium     DOUBLE,
+  NameInsuredCode     VARCHAR(10),
+  PolicyTermMonths    INT,
+  CancelMethod        INT,
+  MinEarnedPrem       DOUBLE,
+  UnearnedFactor      DOUBLE,
+  ReturnPremium       DOUBLE,
+  WrittenAmt          DOUBLE,
+  BinderEffectDate    DATETIME,
+  BinderExpireDate    DATETIME,
+  CmpName             VARCHAR(40),
+  StartRiskSeq        INT,
+  CurRiskSeq          INT,
+  `Prd Code`          VARCHAR(10),
+  `Opr Code`          VARCHAR(10),
+  PolicyTermExpDate   DATETIME,
+  PolicyTermEffDate   DATETIME,
+  D_filler1           DOUBLE,
+  D_filler2           DOUBLE,
+  D_filler3           DOUBLE,
+  EndorseNumber       INT,
+  ActiveSeq           INT,
+  TagDesc             VARCHAR(40),
+  OverrideAnnualized  VARCHAR(1),
+  -- Host columns the loader never assigns: an update must keep them, an insert gets these.
+  HostNotes           VARCHAR(80) NOT NULL DEFAULT 'host default',
+  HostRenewalFlag     INT NOT NULL DEFAULT 7,
+  PRIMARY KEY (PolicyID),
+  KEY PolicyKey (AgyCode, PolNum, PolSeq)
+) ENGINE=InnoDB DEFAULT CHARSET=latin1;
