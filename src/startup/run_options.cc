@@ -1,0 +1,88 @@
+#include "startup/run_options.h"
+
+#include <cctype>
+#include <optional>
+
+#include "startup/registry.h"
+
+namespace quillmere {
+namespace {
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+}  // namespace
+
+std::string StartFolderText(std::string_view exe_path) {
+  constexpr std::size_t kDropped = 11;
+  if (exe_path.size() <= kDropped) return "";
+  std::string out(exe_path.substr(0, exe_path.size() - kDropped));
+  for (char& c : out) {
+    if (c == ':' || IsSeparator(c)) c = '_';
+  }
+  return out;
+}
+
+std::string RegistryKeyName(std::string_view start_folder) {
+  return "Software\\Corvane\\Login\\" + std::string(start_folder);
+}
+
+RunOptions ParseRunOptions(std::span<const std::string> args, RunOptions defaults) {
+  for (const std::string& arg : args) {
+    const std::string lower = Lower(arg);
+    if (lower.size() < 2 || lower[0] != '/') continue;
+    switch (lower[1]) {
+      case 'c':
+        defaults.VelFilesName = lower.substr(2);
+        break;
+      case 'a':
+        defaults.sLastAgyCode = arg.substr(2);
+        break;
+      case 'i':
+        defaults.ININame = arg.substr(2);
+        break;
+      default:
+        break;  // not ours: ignored
+    }
+  }
+  return defaults;
+}
+
+std::string ForceIniExtension(std::string_view name) {
+  std::size_t base = 0;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (IsSeparator(name[i])) base = i + 1;
+  }
+  const std::size_t dot = name.rfind('.');
+  std::string out(name);
+  if (dot != std::string_view::npos && dot >= base) out.erase(dot);
+  out += ".ini";
+  return out;
+}
+
+RunOptions SettleRunOptions(std::string_view exe_path, std::span<const std::string> args,
+                            const std::string& registry_path) {
+  const std::string key = RegistryKeyName(StartFolderText(exe_path));
+  RunOptions options;
+  const std::optional<std::string> code = ReadRegistryText(registry_path, key, "AgencyCode");
+  // An empty or absent value falls back before the switches, so an empty "/a" stays empty.
+  options.sLastAgyCode = code && !code->empty() ? *code : "01";
+  options = ParseRunOptions(args, options);
+  options.VelFilesName = ForceIniExtension(options.VelFilesName);
+  return options;
+}
+
+std::string ProgramFilePath(std::string_view program_dir, std::string_view name) {
+  if (!name.empty() && name.front() == '/') return std::string(name);
+  std::string out(program_dir);
+  if (!out.empty() && out.back() != '/') out += '/';
+  out += name;
+  return out;
+}
+
+}  // namespace quillmere
