@@ -1,0 +1,232 @@
+#include "export/gl_export.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+#include "recfiles/CBtrvKafImport.h"
+#include "recfiles/btrv_layout.h"
+#include "recfiles/encodings.h"
+
+namespace quillmere {
+namespace {
+
+// Sub-ledger type names by the last digit of "000".."009".
+constexpr std::array<std::string_view, 10> kSubLedgerNames = {
+    "None",       "Clients",   "Producer",    "Company/Vendor", "Agency",
+    "Department", "ClassCode", "Transaction", "GL Code",        "Bank",
+};
+
+constexpr std::string_view kHeaderLine =
+    "\"GL\",\"Name\",\"SubType\",\"Normal\",\"Dept\",\"Value\"";
+constexpr std::string_view kLineEnd = "\r\n";
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+// The output file while it is written: a temporary file beside the target, renamed over the
+// target only when everything is written, so the target is never seen half-written and an
+// export that fails leaves an older file as it was.
+class OutputFile {
+ public:
+  explicit OutputFile(std::string target) : target_(std::move(target)) {}
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile() { Discard(); }
+
+  // Creates the temporary file; false with errno's value in `*error`.
+  bool Create(int* error) {
+    const std::filesystem::path target(target_);
+    std::filesystem::path folder = target.parent_path();
+    if (folder.empty()) folder = ".";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      char suffix[32];
+      std::snprintf(suffix, sizeof suffix, ".%ld.%08x.tmp", static_cast<long>(::getpid()),
+                    static_cast<unsigned>(random()));
+      const std::string temp = (folder / ("." + target.filename().string() + suffix)).string();
+      const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd < 0) {
+        if (errno == EEXIST) continue;
+        *error = errno;
+        return false;
+      }
+      file_ = ::fdopen(fd, "wb");
+      if (file_ == nullptr) {
+        *error = errno;
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return false;
+      }
+      temp_ = temp;
+      return true;
+    }
+    *error = EEXIST;
+    return false;
+  }
+
+  // Appends `text`; a failure is remembered and reported by Commit().
+  void Write(std::string_view text) {
+    if (error_ != 0 || text.empty()) return;
+    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) error_ = ErrnoOr(EIO);
+  }
+
+  // Flushes the temporary file to disk and renames it over the target. False with errno's
+  // value in `*error` (the first write error, if any); the temporary file is then removed.
+  bool Commit(int* error) {
+    if (error_ == 0 && std::fflush(file_) != 0) error_ = ErrnoOr(EIO);
+    if (error_ == 0 && ::fsync(::fileno(file_)) != 0) error_ = ErrnoOr(EIO);
+    const int close_result = std::fclose(file_);
+    file_ = nullptr;
+    if (error_ == 0 && close_result != 0) error_ = ErrnoOr(EIO);
+    if (error_ == 0 && std::rename(temp_.c_str(), target_.c_str()) != 0) error_ = ErrnoOr(EIO);
+    if (error_ != 0) {
+      *error = error_;
+      Discard();
+      return false;
+    }
+    temp_.clear();
+    return true;
+  }
+
+  // Closes and removes the temporary file; the target is not touched.
+  void Discard() {
+    if (file_ != nullptr) {
+      std::fclose(file_);
+      file_ = nullptr;
+    }
+    if (!temp_.empty()) {
+      ::unlink(temp_.c_str());
+      temp_.clear();
+    }
+  }
+
+ private:
+  static int ErrnoOr(int fallback) { return errno != 0 ? errno : fallback; }
+
+  std::string target_;
+  std::string temp_;
+  std::FILE* file_ = nullptr;
+  int error_ = 0;
+};
+
+// One export row: the six values, each quoted and followed by a comma, and CR LF.
+std::string ExportRow(const rApRec& rec) {
+  std::string row = WrapQuotes(LeftPad(Trim(FieldText(rec.Num)), 4));
+  row += WrapQuotes(VelCatStr(rec.Name, sizeof rec.Name));
+  row += WrapQuotes(SubLedgerName(FieldText(rec.v.gl.SubAccountsNum)));
+  row += WrapQuotes(NormalBalanceName(FieldText(rec.ApType)));
+  row += WrapQuotes("GA");
+  row += WrapQuotes("0.0");
+  row += kLineEnd;
+  return row;
+}
+
+// Shows `message` and writes it to the run log as well.
+void Report(ClientFileSet& files, Operator& op, const std::string& message) {
+  files.log().Line(message);
+  files.log().Flush();
+  op.ErrorWindow(message);
+}
+
+}  // namespace
+
+std::string WrapQuote(std::string_view s) {
+  std::string quoted;
+  quoted.reserve(s.size() + 2);
+  quoted += '"';
+  quoted += s;
+  quoted += '"';
+  return quoted;
+}
+
+std::string WrapQuotes(std::string_view s) { return WrapQuote(s) + ","; }
+
+std::string SubLedgerName(std::string_view code) {
+  if (code.size() == 3 && code[0] == '0' && code[1] == '0' && code[2] >= '0' && code[2] <= '9') {
+    return std::string(kSubLedgerNames[code[2] - '0']);
+  }
+  return std::string(code);
+}
+
+std::string NormalBalanceName(std::string_view ap_type) {
+  if (ap_type == "A" || ap_type == "E") return "Debit";
+  if (ap_type == "L" || ap_type == "I" || ap_type == "C") return "Credit";
+  return std::string(ap_type);
+}
+
+ExportOutcome ExportGlChart(ClientFileSet& files, Operator& op, const ExportRequest& request) {
+  // A longer code would shift every byte of the master-file key after it.
+  if (request.agency_code.size() > 2) {
+    op.ErrorWindow("The agency code [" + request.agency_code +
+                   "] is longer than 2 characters; no GL codes were exported.");
+    return ExportOutcome::kFailed;
+  }
+
+  const std::string& name = request.csv_path;
+  std::error_code ignored;
+  const std::filesystem::file_status target = std::filesystem::status(name, ignored);
+  if (std::filesystem::is_directory(target)) {
+    Report(files, op, "Error creating " + name + " :" + ErrnoText(EISDIR));
+    return ExportOutcome::kFailed;
+  }
+  if (std::filesystem::exists(target) && request.ask_before_overwrite &&
+      !op.Confirm("[" + name + "] exists. Overwrite?")) {
+    return ExportOutcome::kDeclined;
+  }
+
+  OutputFile output(name);
+  int error = 0;
+  if (!output.Create(&error)) {
+    Report(files, op, "Error creating " + name + " :" + ErrnoText(error));
+    return ExportOutcome::kFailed;
+  }
+  output.Write(kHeaderLine);
+  output.Write(kLineEnd);
+
+  // The agency's GL accounts: every master record whose key starts with the start key.
+  const std::string start_key = std::string(kGlKind) + LeftPad(request.agency_code, 2);
+  std::array<char, 256> achKey{};  // zero-filled: the store reads the file's whole key length
+  std::memcpy(achKey.data(), start_key.data(), start_key.size());
+
+  rApRec ApRec;
+  uint32_t length = files.ApDatalen;
+  int16_t status = btrGetGreater(files.ApFilePtr, &ApRec, &length, achKey.data(), 0, 0);
+  files.log().Line("Beginning dump of GL Codes");
+  while (status == kStatusOk && std::memcmp(&ApRec, start_key.data(), start_key.size()) == 0) {
+    output.Write(ExportRow(ApRec));
+    length = files.ApDatalen;
+    status = btrGetNext(files.ApFilePtr, &ApRec, &length, 0);
+  }
+  // Past the agency's last GL account the scan meets another record or the end of the file;
+  // any other status is a failed read, and a chart cut short must not pass for a whole one.
+  if (status != kStatusOk && status != kStatusEndOfFile && status != kStatusKeyNotFound) {
+    output.Discard();
+    Report(files, op,
+           StatusMessage("Unable to read the GL codes of agency [" + request.agency_code +
+                             "] from ap file " + files.ApName,
+                         status));
+    return ExportOutcome::kFailed;
+  }
+
+  if (!output.Commit(&error)) {
+    Report(files, op, "Error writing " + name + " :" + ErrnoText(error));
+    return ExportOutcome::kFailed;
+  }
+
+  op.SetStatus("Done!");
+  op.ProcessEvents();
+  files.log().Line("Closing data files");
+  files.CloseClientFiles();
+  files.log().Line("Dump of GL Codes Complete, exiting");
+  files.log().Close();
+  return ExportOutcome::kWritten;
+}
+
+}  // namespace quillmere
