@@ -1,0 +1,108 @@
+#include "db/connection.h"
+
+#include <QSqlError>
+#include <fstream>
+#include <sstream>
+
+#include "db/qt_text.h"
+#include "recfiles/CBtrvKafImport.h"
+#include "startup/run_options.h"
+
+namespace quillmere {
+namespace {
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+}  // namespace
+
+ConnectionParams ParamsFromSettings(const SiteSettings& settings) {
+  ConnectionParams params;
+  params.server = settings.mdbserv;
+  params.user_name = settings.mdbuser;
+  params.password = settings.mdbpass;
+  params.database = settings.mdbbase;
+  params.port = settings.mdbport;
+  return params;
+}
+
+ConnectionParams ParamsFromLines(std::string_view text, int port) {
+  ConnectionParams params;
+  params.driver_id.clear();
+  params.port = port;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    const std::string name = Lower(line.substr(0, eq));
+    const std::string value(line.substr(eq + 1));
+    if (name == "driverid") {
+      params.driver_id = value;
+    } else if (name == "server") {
+      params.server = value;
+    } else if (name == "user_name") {
+      params.user_name = value;
+    } else if (name == "password") {
+      params.password = value;
+    } else if (name == "database") {
+      params.database = value;
+    }
+  }
+  return params;
+}
+
+bool OpenConnection(const QString& connection_name, const ConnectionParams& params,
+                    std::string* error) {
+  QSqlDatabase db;
+  if (QSqlDatabase::contains(connection_name)) {
+    db = QSqlDatabase::database(connection_name, /*open=*/false);
+    db.close();
+  } else {
+    db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), connection_name);
+  }
+  db.setHostName(FromRecordText(params.server));
+  db.setPort(params.port);
+  db.setUserName(FromRecordText(params.user_name));
+  db.setPassword(FromRecordText(params.password));
+  db.setDatabaseName(FromRecordText(params.database));
+  // An unreachable host fails after a while instead of holding the window forever.
+  db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10"));
+  if (!db.open()) {
+    *error = ToRecordText(db.lastError().text());
+    return false;
+  }
+  return true;
+}
+
+bool ConfigureSite(const SitePaths& paths, const QString& connection_name, SiteConfiguration* out,
+                   std::string* error) {
+  out->settings_path = ProgramFilePath(paths.program_dir, paths.velfiles_name);
+  out->host_settings_path = ProgramFilePath(paths.program_dir, paths.ini_name);
+  out->utility_ini_path = paths.work_dir.empty() || paths.work_dir == "."
+                              ? std::string("utility.ini")
+                              : paths.work_dir + "/utility.ini";
+  out->settings = ReadSiteSettings(out->settings_path);
+  if (!WriteUtilityIni(out->utility_ini_path, out->settings, error)) return false;
+  // The library reports its own failures later, when a file does not open.
+  (void)QrtInitializeFauxBtrieve(out->settings_path.c_str(), out->host_settings_path.c_str());
+
+  std::ifstream in(out->utility_ini_path, std::ios::binary);
+  if (in) {
+    std::ostringstream text;
+    text << in.rdbuf();
+    out->params = ParamsFromLines(text.str(), out->settings.mdbport);
+  } else {
+    out->params = ParamsFromSettings(out->settings);
+  }
+  return OpenConnection(connection_name, out->params, error);
+}
+
+}  // namespace quillmere

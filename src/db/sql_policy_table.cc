@@ -1,0 +1,201 @@
+#include "db/sql_policy_table.h"
+
+#include <QDateTime>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QStringList>
+#include <QVariant>
+#include <functional>
+
+#include "db/qt_text.h"
+
+namespace quillmere {
+namespace {
+
+// Exact match on a text column: both sides as bytes of one character set, compared as binary
+// strings, so neither a case-insensitive collation nor PAD SPACE can merge two values.
+QString ExactText(const QString& column) {
+  return QStringLiteral(
+             "CAST(CONVERT(%1 USING utf8mb4) AS BINARY) = "
+             "CAST(CONVERT(? USING utf8mb4) AS BINARY)")
+      .arg(column);
+}
+
+QVariant TextValue(const std::string& s) { return FromRecordText(s); }
+
+QVariant DateValue(const Date& d) {
+  const QDate date(d.year, d.month, d.day);
+  if (!date.isValid()) return QVariant(QMetaType::fromType<QDateTime>());  // NULL
+  return QDateTime(date, QTime(0, 0));
+}
+
+QVariant DateTimeValue(const DateTime& t) {
+  const QDate date(t.date.year, t.date.month, t.date.day);
+  if (!date.isValid()) return QVariant(QMetaType::fromType<QDateTime>());
+  return QDateTime(date, QTime(t.hour, t.minute, t.second));
+}
+
+struct Column {
+  const char* name;
+  std::function<QVariant(const PolicyRow&)> value;
+};
+
+// Every column the posting writes besides the three that identify the row, in the order the
+// posting assigns them.
+const std::vector<Column>& WrittenColumns() {
+  static const std::vector<Column> columns = {
+      {"CltNum", [](const PolicyRow& r) { return TextValue(r.CltNum); }},
+      {"CmpCode", [](const PolicyRow& r) { return TextValue(r.CmpCode); }},
+      {"TrnCode", [](const PolicyRow& r) { return TextValue(r.TrnCode); }},
+      {"ClsCode", [](const PolicyRow& r) { return TextValue(r.ClsCode); }},
+      {"DptCode", [](const PolicyRow& r) { return TextValue(r.DptCode); }},
+      {"InvNum", [](const PolicyRow& r) { return TextValue(r.InvNum); }},
+      {"EntryDate", [](const PolicyRow& r) { return DateTimeValue(r.EntryDate); }},
+      {"EffectiveDate", [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
+      {"ExpirationDate", [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
+      {"Status", [](const PolicyRow& r) { return QVariant(r.Status); }},
+      {"PQBFlag", [](const PolicyRow& r) { return QVariant(r.PQBFlag); }},
+      {"CmpStatus", [](const PolicyRow& r) { return QVariant(r.CmpStatus); }},
+      {"CurrentPremium", [](const PolicyRow& r) { return QVariant(r.CurrentPremium); }},
+      {"CurrentNonPremium", [](const PolicyRow& r) { return QVariant(r.CurrentNonPremium); }},
+      {"TotalPremium", [](const PolicyRow& r) { return QVariant(r.TotalPremium); }},
+      {"TotalNonPremium", [](const PolicyRow& r) { return QVariant(r.TotalNonPremium); }},
+      {"NameInsuredCode", [](const PolicyRow& r) { return TextValue(r.NameInsuredCode); }},
+      {"PolicyTermMonths", [](const PolicyRow& r) { return QVariant(r.PolicyTermMonths); }},
+      {"CancelMethod", [](const PolicyRow& r) { return QVariant(r.CancelMethod); }},
+      {"MinEarnedPrem", [](const PolicyRow& r) { return QVariant(r.MinEarnedPrem); }},
+      {"UnearnedFactor", [](const PolicyRow& r) { return QVariant(r.UnearnedFactor); }},
+      {"ReturnPremium", [](const PolicyRow& r) { return QVariant(r.ReturnPremium); }},
+      {"WrittenAmt", [](const PolicyRow& r) { return QVariant(r.WrittenAmt); }},
+      {"BinderEffectDate", [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
+      {"BinderExpireDate", [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
+      {"CmpName", [](const PolicyRow& r) { return TextValue(r.CmpName); }},
+      {"StartRiskSeq", [](const PolicyRow& r) { return QVariant(r.StartRiskSeq); }},
+      {"CurRiskSeq", [](const PolicyRow& r) { return QVariant(r.CurRiskSeq); }},
+      {"Prd Code", [](const PolicyRow& r) { return TextValue(r.PrdCode); }},
+      {"Opr Code", [](const PolicyRow& r) { return TextValue(r.OprCode); }},
+      {"PolicyTermExpDate", [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
+      {"PolicyTermEffDate", [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
+      {"D_filler1", [](const PolicyRow& r) { return QVariant(r.D_filler1); }},
+      {"D_filler2", [](const PolicyRow& r) { return QVariant(r.D_filler2); }},
+      {"D_filler3", [](const PolicyRow& r) { return QVariant(r.D_filler3); }},
+      {"EndorseNumber", [](const PolicyRow& r) { return QVariant(r.EndorseNumber); }},
+      {"ActiveSeq", [](const PolicyRow& r) { return QVariant(r.ActiveSeq); }},
+      {"TagDesc", [](const PolicyRow& r) { return TextValue(r.TagDesc); }},
+      {"OverrideAnnualized", [](const PolicyRow& r) { return TextValue(r.OverrideAnnualized); }},
+  };
+  return columns;
+}
+
+std::string ErrorOf(const QSqlQuery& query) { return ToRecordText(query.lastError().text()); }
+
+}  // namespace
+
+SqlPolicyTable::SqlPolicyTable(QString connection_name)
+    : connection_name_(std::move(connection_name)) {}
+
+bool SqlPolicyTable::Open(std::string* error) {
+  Close();
+  QSqlDatabase db = QSqlDatabase::database(connection_name_, /*open=*/false);
+  if (!db.isValid() || !db.isOpen()) {
+    *error =
+        db.isValid() ? "the database connection is not open" : "there is no database connection";
+    if (db.isValid() && db.lastError().isValid())
+      *error += ": " + ToRecordText(db.lastError().text());
+    return false;
+  }
+  const auto quote = [&db](const QString& name) {
+    return db.driver()->escapeIdentifier(name, QSqlDriver::FieldName);
+  };
+  const QString table =
+      db.driver()->escapeIdentifier(QStringLiteral("Policy"), QSqlDriver::TableName);
+  const QString where = QStringLiteral(" WHERE AgyCode = ? AND PolNum = ? AND PolSeq = ? AND ") +
+                        ExactText(QStringLiteral("AgyCode")) + QStringLiteral(" AND ") +
+                        ExactText(QStringLiteral("PolNum"));
+  QStringList assignments, names;
+  for (const Column& column : WrittenColumns()) {
+    const QString name = quote(QString::fromLatin1(column.name));
+    assignments << name + QStringLiteral(" = ?");
+    names << name;
+  }
+
+  // The collation comparisons let the server use its index; the binary ones make the match
+  // exact.
+  QSqlQuery find(db), update(db), insert(db);
+  if (!find.prepare(QStringLiteral("SELECT 1 FROM ") + table + where +
+                    QStringLiteral(" LIMIT 1"))) {
+    *error = ErrorOf(find);
+    return false;
+  }
+  if (!update.prepare(QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") +
+                      assignments.join(QStringLiteral(", ")) + where +
+                      QStringLiteral(" LIMIT 1"))) {
+    *error = ErrorOf(update);
+    return false;
+  }
+  QStringList marks;
+  for (qsizetype i = 0; i < names.size() + 3; ++i) marks << QStringLiteral("?");
+  if (!insert.prepare(QStringLiteral("INSERT INTO ") + table +
+                      QStringLiteral(" (AgyCode, PolNum, PolSeq, ") +
+                      names.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (") +
+                      marks.join(QStringLiteral(", ")) + QStringLiteral(")"))) {
+    *error = ErrorOf(insert);
+    return false;
+  }
+  find_ = std::move(find);
+  update_ = std::move(update);
+  insert_ = std::move(insert);
+  return true;
+}
+
+void SqlPolicyTable::Close() {
+  find_.reset();
+  update_.reset();
+  insert_.reset();
+}
+
+bool SqlPolicyTable::Post(const PolicyRow& row, std::string* error) {
+  if (!find_ && !Open(error)) return false;
+  const QVariant agency = TextValue(row.AgyCode);
+  const QVariant policy = TextValue(row.PolNum);
+  const QVariant seq = QVariant(row.PolSeq);
+  const auto bind_key = [&](QSqlQuery& query, int first) {
+    query.bindValue(first, agency);
+    query.bindValue(first + 1, policy);
+    query.bindValue(first + 2, seq);
+    query.bindValue(first + 3, agency);
+    query.bindValue(first + 4, policy);
+  };
+
+  bind_key(*find_, 0);
+  if (!find_->exec()) {
+    *error = ErrorOf(*find_);
+    return false;
+  }
+  const bool exists = find_->next();
+  find_->finish();
+
+  const auto& columns = WrittenColumns();
+  if (exists) {
+    int i = 0;
+    for (const Column& column : columns) update_->bindValue(i++, column.value(row));
+    bind_key(*update_, i);
+    if (!update_->exec()) {
+      *error = ErrorOf(*update_);
+      return false;
+    }
+    return true;
+  }
+  insert_->bindValue(0, agency);
+  insert_->bindValue(1, policy);
+  insert_->bindValue(2, seq);
+  int i = 3;
+  for (const Column& column : columns) insert_->bindValue(i++, column.value(row));
+  if (!insert_->exec()) {
+    *error = ErrorOf(*insert_);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace quillmere

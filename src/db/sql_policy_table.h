@@ -1,0 +1,37 @@
+// The host's `Policy` table over a Qt SQL connection: one keyed select, then one update or one
+// insert per posted row, on statements prepared once.
+#pragma once
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <optional>
+#include <string>
+
+#include "recfiles/policy_table.h"
+
+namespace quillmere {
+
+class SqlPolicyTable : public PolicyTable {
+ public:
+  // `connection_name` names a QSqlDatabase connection; it is looked up when the table opens,
+  // so the connection may be (re)opened after this object exists.
+  explicit SqlPolicyTable(QString connection_name);
+
+  // Prepares the select, update and insert on the connection, which checks that the table and
+  // every column the posting writes are there. False with the driver's text otherwise.
+  bool Open(std::string* error) override;
+  // Drops the prepared statements. A later Post prepares them again.
+  void Close() override;
+  // Matches AgyCode and PolNum byte for byte (case and trailing blanks count, whatever the
+  // column collation) and PolSeq; updates the first such row without the three identifying
+  // columns, or inserts a row with them. Columns the posting does not write keep their values
+  // (update) or get the table's defaults (insert).
+  bool Post(const PolicyRow& row, std::string* error) override;
+
+ private:
+  QString connection_name_;
+  std::optional<QSqlQuery> find_, update_, insert_;
+};
+
+}  // namespace quillmere
