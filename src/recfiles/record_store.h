@@ -1,0 +1,56 @@
+// Maintenance entry points of the record-file store, beside the Btrieve-style API of
+// CBtrvKafImport.h: for quillmere-recfile and the tests.
+//
+// The store is one SQLite database, recfiles.sqlite, in the data directory:
+//   recfile_catalogue(name TEXT PRIMARY KEY COLLATE NOCASE, record_length, key_length)
+//   "<name>"(key BLOB PRIMARY KEY, record BLOB NOT NULL) WITHOUT ROWID, one per record file
+// The key is the record's leading key_length bytes; the record is stored whole. File names are
+// matched without regard to ASCII letter case, as the host's file system does.
+//
+// Durability and sharing: WAL journal, synchronous=FULL (a committed transaction survives a
+// crash of the process or the machine). Several processes may share one store; a write waits
+// for another process's write lock at most QUILLMERE_RECFILE_BUSY_MS milliseconds (environment
+// variable, read when the store opens; default 10000), then fails with status 85.
+//
+// Update of a record with a different key: btrUpdate moves the current record to the new key,
+// or returns 5 when a record with the new key exists (the old record stays).
+//
+// btrCreateFile: 22 for a record length of 0, or a key length of 0 or above the record length;
+// 12 for an empty name; 5 for a name in use (the catalogue's own name and names beginning
+// "sqlite_" count as in use).
+//
+// Processes: a store connection never crosses fork(). Call CloseRecordStore() before forking a
+// child that will use the store; a child that inherits an open store abandons it (without
+// closing it) when it opens the store again.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quillmere {
+
+inline constexpr char kRecordStoreFileName[] = "recfiles.sqlite";
+
+// Transaction statuses besides those of CBtrvKafImport.h:
+// btrBeginTransaction while one is active; end or abort without one.
+inline constexpr int16_t kStatusTransactionActive = 37;
+inline constexpr int16_t kStatusNoTransaction = 39;
+
+// The data directory a data-directory settings file names: key `datapath` of section
+// `VelfilesNdx` (names in any letter case), relative to the settings file's folder; absent or
+// empty: that folder. "\" counts as a path separator, so settings copied from Windows work.
+//   "/site/VELFILES.ini" with datapath=ndx     -> "/site/ndx"
+//   "/site/VELFILES.ini" without datapath      -> "/site"
+std::string DataDirectoryFromSettings(const std::string& settings_path);
+
+// Opens the store of `data_dir` as QrtInitializeFauxBtrieve does, closing an earlier one with
+// all its handles. `create`: make recfiles.sqlite when missing; otherwise a missing store
+// gives 12. A missing directory gives 12; a store locked past the busy wait 85; others 2.
+int16_t OpenRecordStore(const std::string& data_dir, const std::string& host_settings_path,
+                        bool create);
+
+// Closes every handle and the store (a transaction still open is rolled back). Later calls
+// give 3 (or 12 for btrOpen) until the store is opened again.
+void CloseRecordStore();
+
+}  // namespace quillmere
