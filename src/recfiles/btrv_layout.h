@@ -21,7 +21,7 @@ struct rApRec {
   char Alp[6];
   char Name[25];
   char ApType[1];
-  union {  // bytes 51-149; which view applies follows from the record's kind
+  union {     // bytes 51-149; which view applies follows from the record's kind
     struct {  // GL account, the view the loader reads
       char Sub_Type[1];
       char SubAccounts[1];
@@ -36,13 +36,11 @@ struct rApRec {
           Filler3[5];
     } numbering;
     struct {
-      char Add1[25], Add2[25], City[14], State[2], Zip[5], Zip_Ext[4], Ar_Type[1],
-          Ar_Form_Type[1];
+      char Add1[25], Add2[25], City[14], State[2], Zip[5], Zip_Ext[4], Ar_Type[1], Ar_Form_Type[1];
     } address;
     struct {
-      char Territory[2], User1[2], User2[2], USer3[2], MainPhone[10], ContactName[25],
-          PrdCode[3], CltType[1], SourceOfBusiness[3], SubPrdCode[3], CSR[3],
-          GetsLateCharges[1];
+      char Territory[2], User1[2], User2[2], USer3[2], MainPhone[10], ContactName[25], PrdCode[3],
+          CltType[1], SourceOfBusiness[3], SubPrdCode[3], CSR[3], GetsLateCharges[1];
     } profile;
     struct {
       char Filler8[39], Phone2Area[3], Phone2Pref[3], Phone2[4], Filler9[28];
@@ -81,7 +79,8 @@ static_assert(offsetof(rApRec, v.gl.SubAccountsNum) == 53 && offsetof(rApRec, v.
 static_assert(offsetof(rApRec, v.numbering.JrnNum) == 117);
 static_assert(offsetof(rApRec, v.address.Ar_Form_Type) == 127);
 static_assert(offsetof(rApRec, v.profile.GetsLateCharges) == 107);
-static_assert(offsetof(rApRec, v.phone2.Phone2) == 96 && offsetof(rApRec, v.phone3.BrokerType) == 111);
+static_assert(offsetof(rApRec, v.phone2.Phone2) == 96 &&
+              offsetof(rApRec, v.phone3.BrokerType) == 111);
 static_assert(offsetof(rApRec, v.licence.SSN3) == 121 && offsetof(rApRec, v.tax.OrgType) == 122);
 static_assert(offsetof(rApRec, v.name1099.Address1099) == 91);
 static_assert(offsetof(rApRec, v.address1099.Amt1099) == 82);
@@ -111,7 +110,7 @@ struct rJckiRec {
   char EditSeq[1];
   char Binder[1];
   char JckiDays[3];
-  union {  // bytes 74-98
+  union {     // bytes 74-98
     struct {  // journal-entry lines
       char AdjFlag[1];
       char AdjNum[6];
@@ -141,7 +140,7 @@ struct rDescRec {
   char TrnType[1];
   char TrnNum[6];
   char TrnLineNum[2];
-  union {  // bytes 11-63, chosen by TrnLineNum
+  union {     // bytes 11-63, chosen by TrnLineNum
     struct {  // "00", "21"
       char Desc[25];
       char Date[6];
@@ -150,13 +149,12 @@ struct rDescRec {
       char PolNum2[20];
     } text;
     struct {  // "01"
-      char pdAgyComm[6], pdPrd1Comm[6], pdPrd2Comm[6], ClsNum[3], TranNum[3], CmpNum[3],
-          Prd1Num[3], Prd2Num[3], PolNum[20];
+      char pdAgyComm[6], pdPrd1Comm[6], pdPrd2Comm[6], ClsNum[3], TranNum[3], CmpNum[3], Prd1Num[3],
+          Prd2Num[3], PolNum[20];
     } commission;
     struct {  // "11"
       char DownPaymentAmt[10], MonthsBetween[1], IntrestRate[6], InstallmentAmt[10],
-          FirstPayDate[6], InstallmentInvoiceAmt[10], NumberOfPayments[1],
-          InstallmentAgyComm[9];
+          FirstPayDate[6], InstallmentInvoiceAmt[10], NumberOfPayments[1], InstallmentAgyComm[9];
     } instalment;
     struct {  // "31"
       char chEnteredPrd1Flag[1], EnteredPrd1Amt[10], chEnteredPrd2Flag[1], EnteredPrd2Amt[10],
@@ -165,7 +163,8 @@ struct rDescRec {
   } v;
 };
 static_assert(sizeof(rDescRec) == 64);
-static_assert(offsetof(rDescRec, v.text.PolNum2) == 44 && offsetof(rDescRec, v.commission.PolNum) == 44);
+static_assert(offsetof(rDescRec, v.text.PolNum2) == 44 &&
+              offsetof(rDescRec, v.commission.PolNum) == 44);
 static_assert(offsetof(rDescRec, v.commission.ClsNum) == 29);
 static_assert(offsetof(rDescRec, v.instalment.FirstPayDate) == 38);
 static_assert(offsetof(rDescRec, v.instalment.InstallmentAgyComm) == 55);

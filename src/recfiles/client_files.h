@@ -27,9 +27,10 @@ class ClientFileSet {
  public:
   // `policy_table` may be null where no database is involved (maintenance, some tests).
   // `stamp` gives the run log's date-time stamp; `log_dir` is where the log is created.
-  explicit ClientFileSet(PolicyTable* policy_table,
-                         std::function<std::string()> stamp = [] { return StringDateStamp(); },
-                         std::string log_dir = ".");
+  explicit ClientFileSet(
+      PolicyTable* policy_table,
+      std::function<std::string()> stamp = [] { return StringDateStamp(); },
+      std::string log_dir = ".");
 
   // Opens the set once per object: the run log, then the seven handles in order, each failure
   // shown through `op` ("Unable to open Jcki file jcki, status is 12") and the log line
@@ -47,8 +48,8 @@ class ClientFileSet {
   RunLog fOutput;
   const std::string ApName = "ap", ExtApName = "extap", JckiName = "jcki", DescName = "desc",
                     TransName = "trans.ndx", PolName = "pol";
-  int32_t ApFilePtr = -1, ApFilePtr2 = -1, ExtApFilePtr = -1, JckiFilePtr = -1,
-          DescFilePtr = -1, TransNDXFilePtr = -1, PolFilePtr = -1;
+  int32_t ApFilePtr = -1, ApFilePtr2 = -1, ExtApFilePtr = -1, JckiFilePtr = -1, DescFilePtr = -1,
+          TransNDXFilePtr = -1, PolFilePtr = -1;
   uint32_t ApDatalen = kApRecLen, ExtApDatalen = kExtApRecLen, JckiDatalen = kJckiRecLen,
            DescDatalen = kDescRecLen, PolRecLen = kPolRecLen;
 

@@ -1,0 +1,328 @@
+#include "import/import_run.h"
+
+#include <filesystem>
+
+#include "import/csv_reader.h"
+#include "import/lookups.h"
+#include "recfiles/CBtrvKafImport.h"
+
+namespace quillmere {
+
+namespace {
+
+constexpr int64_t kLastNumber = 999999;
+
+bool IsControlAccount(const std::string& gl) {
+  return gl == "1120" || gl == "1130" || gl == "2110" || gl == "2120";
+}
+
+}  // namespace
+
+// Everything shown during a run is also a line of the run log, and counted.
+class ImportRun::RunOperator : public Operator {
+ public:
+  RunOperator(Operator& inner, RunLog& log) : inner_(inner), log_(log) {}
+  void ErrorWindow(const std::string& message) override {
+    log_.Line(message);
+    log_.Flush();
+    ++messages_;
+    inner_.ErrorWindow(message);
+  }
+  bool Confirm(const std::string& prompt) override { return inner_.Confirm(prompt); }
+  void SetStatus(const std::string& text) override { inner_.SetStatus(text); }
+  void ProcessEvents() override { inner_.ProcessEvents(); }
+  void Launch(const std::string& path) override { inner_.Launch(path); }
+  void ShowProgress(long long done, long long total) override { inner_.ShowProgress(done, total); }
+  bool StopRequested() override { return inner_.StopRequested(); }
+  int64_t messages() const { return messages_; }
+
+ private:
+  Operator& inner_;
+  RunLog& log_;
+  int64_t messages_ = 0;
+};
+
+ImportRun::ImportRun(ClientFileSet& files, Operator& op, std::function<DateTime()> now)
+    : files_(files), op_(op), now_(std::move(now)) {}
+
+bool ImportRun::CheckRequest(const ImportRequest& request) {
+  if (request.agency_code.size() > 2) {
+    op_.ErrorWindow("The agency code [" + request.agency_code +
+                    "] is longer than 2 characters; nothing was done.");
+    return false;
+  }
+  const std::optional<Date> date = ParseDate(request.posting_date);
+  if (!date || date->year < 1900 || date->year > 2099) {
+    op_.ErrorWindow("The posting date [" + request.posting_date +
+                    "] is not a date of 1900 to 2099 written month/day/year; nothing was done.");
+    return false;
+  }
+  for (const auto& [number, name] : {std::pair{request.first_je_number, "Starting JE Number"},
+                                     std::pair{request.first_inv_number, "Starting Inv Number"}}) {
+    if (number < 0 || number > kLastNumber) {
+      op_.ErrorWindow(std::string("The ") + name + " [" + std::to_string(number) +
+                      "] is not between 0 and 999999; nothing was done.");
+      return false;
+    }
+  }
+  return true;
+}
+
+ImportOutcome ImportRun::Start(const ImportRequest& request, RunOperator& op) {
+  summary_ = ImportSummary{};
+  std::string error;
+  if (!files_.OpenClientFiles(op_, &error)) {
+    op_.ErrorWindow(error);
+    return ImportOutcome::kSetupFailed;
+  }
+  summary_.run_log = files_.log().path();
+  op.ProcessEvents();
+  files_.log().Line("Pass1, error scan");
+  op.SetStatus("Pass 1: Error Scan");
+  op.ProcessEvents();
+  first_je_ = static_cast<int32_t>(request.first_je_number);
+  first_inv_ = static_cast<int32_t>(request.first_inv_number);
+  sAgy = LeftPad(request.agency_code, 2);
+  sEffDate = FormatShortDate(*ParseDate(request.posting_date));
+  files_.log().Line("Posting Balances Effective [" + sEffDate + "]");
+  sFileName = request.csv_path;
+  return ImportOutcome::kClean;
+}
+
+bool ImportRun::Pass1(RunOperator& op) {
+  RunLog& log = files_.log();
+  CsvLineReader reader;
+  bool fErrors = false;
+  const auto error_line = [&](const std::string& text) {
+    fErrors = true;
+    ++summary_.error_lines;
+    log.Line(text);
+  };
+  std::error_code ignored;
+  const auto total = static_cast<long long>(std::filesystem::file_size(sFileName, ignored));
+  reader.Open(sFileName);
+  std::string line;
+  reader.NextLine(&line);  // the header
+  je_needed_ = inv_needed_ = 0;
+  while (reader.NextLine(&line)) {
+    ++summary_.rows;
+    if (summary_.rows % 512 == 0) op.ShowProgress(static_cast<long long>(reader.size()), total);
+    const std::string& sOrgLine = line;
+    const std::string in_line = "] in line [" + sOrgLine + "]";
+    const CsvRow row = ReadRow(line);
+    std::optional<double> amount = ParseAmount(row.amount_text);
+    if (!amount) {
+      error_line("Unable to convert (" + row.amount_text + ") to floating point in line [" +
+                 sOrgLine + "]");
+      amount = -1;
+    }
+    if (*amount == 0) continue;
+    if (!AmountFitsField(*amount)) {
+      error_line("Amount out of range (" + row.amount_text + ") in line [" + sOrgLine + "]");
+    }
+    if (AmountSplitAtComma(row)) {
+      error_line("Amount split at a comma (" + row.amount_field + "," + row.next_field +
+                 ") in line [" + sOrgLine + "]");
+    }
+    if (PingGL(files_, sAgy, row.gl) != 0) error_line("GL not found [" + row.gl + in_line);
+    if (row.gl.size() > 4) error_line("GL longer than 4 characters [" + row.gl + in_line);
+    if (PingDpt(files_, sAgy, row.dpt) != 0) error_line("Dpt not found [" + row.dpt + in_line);
+    if (row.dpt.size() > 2) error_line("Dpt longer than 2 characters [" + row.dpt + in_line);
+    std::string sgl = row.sgl;
+    if (row.gl == "1120") {
+      sgl = LeftPad(sgl, 6);
+      if (PingClt(files_, sAgy, sgl) != 0) error_line("Client not found [" + sgl + in_line);
+    } else if (row.gl == "1130" || row.gl == "2110") {
+      sgl = LeftPad(sgl, 3);
+      if (PingCmp(files_, sAgy, sgl) != 0) {
+        error_line(row.gl + " Company not found [" + sgl + in_line);
+      }
+      if (sgl.size() > 3) error_line("SGL longer than 3 characters [" + sgl + in_line);
+    } else if (row.gl == "2120") {
+      sgl = LeftPad(sgl, 3);
+      if (PingPrd(files_, sAgy, sgl) != 0) error_line("2120 Producer not found [" + sgl + in_line);
+      if (sgl.size() > 3) error_line("SGL longer than 3 characters [" + sgl + in_line);
+    }
+    if ((row.gl == "1120" || !IsControlAccount(row.gl)) && sgl.size() > 6) {
+      error_line("SGL longer than 6 characters [" + sgl + in_line);
+    }
+    ++je_needed_;
+    if (IsControlAccount(row.gl)) ++inv_needed_;
+  }
+  reader.ReadToEnd();
+  pass1_size_ = reader.size();
+  pass1_hash_ = reader.hash();
+  reader.Close();
+  op.ShowProgress(total, total);
+
+  if (je_needed_ > kLastNumber - first_je_) {
+    error_line("Starting JE Number [" + std::to_string(first_je_) + "] leaves " +
+               std::to_string(kLastNumber - first_je_) + " numbers below 1000000 for " +
+               std::to_string(je_needed_) + " journal entries");
+  }
+  if (inv_needed_ > kLastNumber - first_inv_) {
+    error_line("Starting Inv Number [" + std::to_string(first_inv_) + "] leaves " +
+               std::to_string(kLastNumber - first_inv_) + " numbers below 1000000 for " +
+               std::to_string(inv_needed_) + " invoices");
+  }
+  return !fErrors;
+}
+
+void ImportRun::End(RunOperator& op) {
+  summary_.messages = op.messages();
+  RunLog& log = files_.log();
+  if (op.messages() > 0) {
+    log.Line(std::to_string(op.messages()) +
+             (op.messages() == 1 ? " message was" : " messages were") +
+             " shown during this run; each is written above");
+  }
+  log.Line("All done");
+  log.Close();
+  op.SetStatus("Done!");
+}
+
+ImportOutcome ImportRun::Check(const ImportRequest& request) {
+  if (!CheckRequest(request)) return ImportOutcome::kSetupFailed;
+  RunOperator op(op_, files_.log());
+  if (Start(request, op) != ImportOutcome::kClean) return ImportOutcome::kSetupFailed;
+  {
+    CsvLineReader probe;
+    if (!probe.Open(sFileName)) {
+      op.ErrorWindow(sFileName + " not found");
+      return ImportOutcome::kSetupFailed;
+    }
+  }
+  const bool clean = Pass1(op);
+  if (!clean) {
+    const std::string log_path = files_.log().path();
+    op.ErrorWindow("Errors found in input file. See " + log_path);
+    files_.log().Flush();
+    op.Launch(log_path);
+  }
+  End(op);
+  return clean ? ImportOutcome::kClean : ImportOutcome::kErrors;
+}
+
+ImportOutcome ImportRun::Run(const ImportRequest& request) {
+  if (!CheckRequest(request)) return ImportOutcome::kSetupFailed;
+  RunOperator op(op_, files_.log());
+  if (Start(request, op) != ImportOutcome::kClean) return ImportOutcome::kSetupFailed;
+  {
+    CsvLineReader probe;
+    if (!probe.Open(sFileName)) {
+      op.ErrorWindow(sFileName + " not found");
+      return ImportOutcome::kSetupFailed;
+    }
+  }
+  if (!Pass1(op)) {
+    const std::string log_path = files_.log().path();
+    op.ErrorWindow("Errors found in input file. See " + log_path);
+    files_.log().Flush();
+    op.Launch(log_path);
+    End(op);
+    return ImportOutcome::kErrors;
+  }
+  const ImportOutcome outcome = Pass2(op);
+  End(op);
+  return outcome;
+}
+
+ImportOutcome ImportRun::Pass2(RunOperator& op) {
+  RunLog& log = files_.log();
+  log.Line("pass 2 - loading");
+
+  CsvLineReader reader;
+  if (!reader.Open(sFileName)) {
+    op.ErrorWindow(sFileName + " could not be opened again; nothing was posted.");
+    return ImportOutcome::kStopped;
+  }
+  reader.ReadToEnd();
+  if (reader.size() != pass1_size_ || reader.hash() != pass1_hash_) {
+    op.ErrorWindow("The file " + sFileName +
+                   " changed after it was checked; nothing was posted. Start a new import to "
+                   "check it again.");
+    return ImportOutcome::kStopped;
+  }
+  reader.Open(sFileName);
+
+  Posting posting(files_, op, now_);
+  posting.iJENum = first_je_;
+  posting.iInvNum = first_inv_;
+  op.SetStatus("Processing");
+  op.ProcessEvents();
+
+  std::string line;
+  reader.NextLine(&line);  // the header
+  int64_t line_number = 1;
+  const auto stop = [&](const std::string& reason) {
+    op.ErrorWindow("Posting stopped at line " + std::to_string(line_number) + " [" + line +
+                   "]: " + reason +
+                   ". The records of that line were rolled back; the lines before it are "
+                   "posted.");
+    return ImportOutcome::kStopped;
+  };
+  while (reader.NextLine(&line)) {
+    ++line_number;
+    const CsvRow row = ReadRow(line);
+    op.SetStatus("Pass 2: Import [" + row.gl + "][" + row.sgl_as_written + "]");
+    op.ProcessEvents();
+    if (op.StopRequested()) {
+      log.Line("Stopped by the operator before line " + std::to_string(line_number) + " [" + line +
+               "]; the lines before it are posted.");
+      return ImportOutcome::kStopped;
+    }
+    const std::optional<double> amount = ParseAmount(row.amount_text);
+    if (!amount) return stop("the amount (" + row.amount_text + ") is not a number");
+    const std::string head = "# GL [" + row.gl + "] SGL [" + LeftPad(row.sgl, 6) + "] date [" +
+                             sEffDate + "] Dpt [" + row.dpt + "] Amt [";
+    if (*amount == 0) {
+      log.Line(head + "ZERO-SKIPPED]");
+      ++summary_.skipped;
+      continue;
+    }
+    log.Line(head + FormatAmount(*amount) + "]");
+    log.Flush();
+    if (!log.ok()) return stop("the run log " + log.path() + " could not be written");
+
+    const int32_t je_before = posting.iJENum;
+    const int32_t inv_before = posting.iInvNum;
+    const int16_t begin = btrBeginTransaction();
+    if (begin != 0) return stop(StatusMessage("the record files could not be locked", begin));
+    try {
+      if (row.gl == "1120") {
+        posting.Set1120Balance(sAgy, "", "", row.gl, row.sgl, sEffDate, row.dpt, *amount);
+      } else if (row.gl == "1130") {
+        posting.Set1130Balance(sAgy, "", "", row.gl, row.sgl, sEffDate, row.dpt, *amount);
+      } else if (row.gl == "2110") {
+        posting.Set2110Balance(sAgy, "", "", row.gl, row.sgl, sEffDate, row.dpt, *amount);
+      } else if (row.gl == "2120") {
+        posting.Set2120Balance(sAgy, "", "", row.sgl, sEffDate, row.dpt, *amount);
+      } else {
+        posting.AddSingleJE(sAgy, "", row.gl, row.sgl, sEffDate, row.dpt, *amount);
+      }
+    } catch (const std::exception& e) {
+      (void)btrAbortTransaction();
+      return stop(e.what());
+    }
+    const int16_t end = btrEndTransaction();
+    if (end != 0) {
+      (void)btrAbortTransaction();
+      return stop(StatusMessage("the records could not be committed", end));
+    }
+    ++summary_.posted;
+    if (posting.iJENum != je_before) {
+      summary_.last_je = LeftPadZero(std::to_string(posting.iJENum), 6);
+      if (summary_.first_je.empty()) summary_.first_je = summary_.last_je;
+    }
+    if (posting.iInvNum != inv_before) {
+      summary_.last_inv = LeftPadZero(std::to_string(posting.iInvNum), 6);
+      if (summary_.first_inv.empty()) summary_.first_inv = summary_.last_inv;
+    }
+  }
+  reader.Close();
+  op.SetStatus("Done!");
+  op_.ErrorWindow("You need to rebuild control totals and migrate accounting");
+  return ImportOutcome::kPosted;
+}
+
+}  // namespace quillmere

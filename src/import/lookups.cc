@@ -1,0 +1,50 @@
+#include "import/lookups.h"
+
+#include <cstring>
+
+#include "recfiles/CBtrvKafImport.h"
+
+namespace quillmere {
+
+namespace {
+
+int PingMaster(ClientFileSet& files, std::string_view kind, const std::string& agency,
+               const std::string& code, rApRec* found) {
+  const std::string key = std::string(kind) + agency + LeftPad(code, 6) + "00";
+  // The library reads exactly the key length: bytes past the text are zero.
+  char buffer[26] = {};
+  std::memcpy(buffer, key.data(), std::min<size_t>(key.size(), sizeof buffer - 1));
+  uint32_t length = files.ApDatalen;
+  return btrGetEqual(files.ApFilePtr, found, &length, buffer, 0, 0);
+}
+
+}  // namespace
+
+int PingGL(ClientFileSet& files, const std::string& agency, const std::string& gl) {
+  rApRec rec;
+  return PingMaster(files, kGlKind, agency, gl, &rec);
+}
+
+int PingDpt(ClientFileSet& files, const std::string& agency, const std::string& dpt) {
+  rApRec rec;
+  return PingMaster(files, kDepartmentKind, agency, dpt, &rec);
+}
+
+int PingClt(ClientFileSet& files, const std::string& agency, const std::string& client) {
+  rApRec rec;
+  return PingMaster(files, kClientKind, agency, client, &rec);
+}
+
+int PingCmp(ClientFileSet& files, const std::string& agency, const std::string& company) {
+  rApRec rec;
+  const int status = PingMaster(files, kCompanyKind, agency, company, &rec);
+  if (status == 0 && rec.ApType[0] != 'C') return -1;
+  return status;
+}
+
+int PingPrd(ClientFileSet& files, const std::string& agency, const std::string& producer) {
+  rApRec rec;
+  return PingMaster(files, kProducerKind, agency, producer, &rec);
+}
+
+}  // namespace quillmere

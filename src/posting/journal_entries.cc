@@ -1,0 +1,125 @@
+// Single and matched journal entries and their "Beginning Balance" description records.
+#include <cstring>
+
+#include "posting/posting.h"
+#include "recfiles/CBtrvKafImport.h"
+
+namespace quillmere {
+
+std::string LineByAccount(std::string_view control_account) {
+  if (control_account == "1120") return "001";
+  if (control_account == "2120") return "301";
+  return "101";  // 1130 and 2110
+}
+
+namespace {
+
+// The fields every journal-entry line and its matching line share.
+void SetCommonJeFields(rJckiRec* rec, const std::string& agy, const std::string& je,
+                       const std::string& gl, const std::string& sgl, const std::string& eff,
+                       const std::string& dpt, const std::string& today, double amount) {
+  SetField(rec->AgyNum2, agy);
+  SetField(rec->GlNum, gl);
+  SetField(rec->PointNum, "000");
+  SetField(rec->SubGlNum, sgl);
+  SetField(rec->EffectDate, eff);
+  SetField(rec->Source, "J");
+  SetField(rec->Ref, je + "00");
+  SetField(rec->DptNum, dpt);
+  SetField(rec->EntryDate, today);
+  SetField(rec->Amt, EncodeBCD(amount));
+  SetField(rec->Enterby, "KRV");
+}
+
+}  // namespace
+
+void Posting::AddSingleJE(const std::string& AgyCode, const std::string& /*sJENum*/,
+                          std::string sGL, std::string sSGL, const std::string& sEffDate,
+                          std::string sDpt, double dAmt) {
+  const std::string je = GetNextJENum(AgyCode);
+  const std::string today = TodayStored();
+  const std::string eff = MakeDateFromString(sEffDate);
+  sSGL = LeftPad(sSGL, 6);
+  sGL = LeftPad(sGL, 4);
+  sDpt = LeftPad(sDpt, 2);
+  Log("Adding Single JE [" + je + "] GL [" + sGL + "] SGL [" + sSGL + "] Dpt [" + sDpt + "] Eff [" +
+      sEffDate + "] Ent [" + today + "] Amt [" + FormatAmount(dAmt) + "]");
+
+  Blank(&JckiRec);
+  SetField(JckiRec.AgyNum, AgyCode);
+  SetField(JckiRec.TrnType, "J");
+  SetField(JckiRec.TrnNum, je);
+  SetField(JckiRec.TrnLineNum, "00");
+  SetField(JckiRec.TrnLine, "000");
+  SetField(JckiRec.GlType, "6");
+  SetCommonJeFields(&JckiRec, AgyCode, je, sGL, sSGL, eff, sDpt, today, dAmt);
+  SetField(JckiRec.v.adj.AdjNum, "000000");
+  SetField(JckiRec.v.adj.AdjLineNum, "00");
+  SetField(JckiRec.v.adj.AdjLine, "000");
+  if (Store(files_.JckiFilePtr, &JckiRec, &files_.JckiDatalen) != 0) {
+    op_.ErrorWindow(StatusMessage(
+        "Single JE [" + je + "] Unable to update Jcki file " + files_.JckiName, Status));
+  }
+  UpdateDesc(AgyCode + "J" + je + "00" + "Beginning Balance");
+}
+
+void Posting::AddMatchJE(const std::string& AgyCode, const std::string& sInvNum,
+                         const std::string& /*sJENum*/, std::string sGL, std::string sSGL,
+                         const std::string& sEffDate, std::string sDpt, double dAmt) {
+  const std::string je = GetNextJENum(AgyCode);
+  const std::string today = TodayStored();
+  const std::string line = LineByAccount(sGL);
+  sSGL = LeftPad(sSGL, 6);
+  sGL = LeftPad(sGL, 4);
+  sDpt = LeftPad(sDpt, 2);
+  Log("Adding Matched JE [" + je + "] matched to invoice [" + sInvNum + "] GL [" + sGL + "] SGL [" +
+      sSGL + "] Dpt [" + sDpt + "] Eff [" + sEffDate + "] Ent [" + today + "] Amt [" +
+      FormatAmount(dAmt) + "]");
+
+  Blank(&JckiRec);
+  SetField(JckiRec.AgyNum, AgyCode);
+  SetField(JckiRec.TrnType, "J");
+  SetField(JckiRec.TrnNum, je);
+  SetField(JckiRec.TrnLineNum, "00");
+  SetField(JckiRec.TrnLine, "000");
+  SetField(JckiRec.GlType, "6");
+  SetCommonJeFields(&JckiRec, AgyCode, je, sGL, sSGL, sEffDate, sDpt, today, dAmt);
+  SetField(JckiRec.v.adj.AdjFlag, "*");
+  SetField(JckiRec.v.adj.AdjNum, sInvNum);
+  SetField(JckiRec.v.adj.AdjLineNum, "01");
+  SetField(JckiRec.v.adj.AdjLine, line);
+  if (Store(files_.JckiFilePtr, &JckiRec, &files_.JckiDatalen) != 0) {
+    op_.ErrorWindow(StatusMessage(
+        "Match JE Main[" + je + "] Unable to update Jcki file " + files_.JckiName, Status));
+  }
+  UpdateDesc(AgyCode + "J" + je + "00" + "Beginning Balance");
+
+  // The matching line, filed under the invoice.
+  Blank(&JckiRec);
+  SetField(JckiRec.AgyNum, AgyCode);
+  SetField(JckiRec.TrnType, "I");
+  SetField(JckiRec.TrnNum, sInvNum);
+  SetField(JckiRec.TrnLineNum, "01");
+  SetField(JckiRec.TrnLine, line);
+  SetField(JckiRec.GlType, "D");
+  SetCommonJeFields(&JckiRec, AgyCode, je, sGL, sSGL, sEffDate, sDpt, today, dAmt);
+  // Bytes 74-79 (the vendor view) carry the effective date; 80 stays blank.
+  SetField(JckiRec.v.vend.VendNum, sEffDate.substr(0, 3));
+  SetField(JckiRec.v.vend.Misc, sEffDate.substr(std::min<size_t>(3, sEffDate.size()), 3));
+  if (Store(files_.JckiFilePtr, &JckiRec, &files_.JckiDatalen) != 0) {
+    op_.ErrorWindow(StatusMessage(
+        "Match JE D[" + je + "] Unable to update Jcki file " + files_.JckiName, Status));
+  }
+}
+
+void Posting::UpdateDesc(std::string sDesc) {
+  sDesc = Pad(sDesc, static_cast<int>(files_.DescDatalen));
+  rDescRec rec;
+  Blank(&rec);
+  std::memcpy(&rec, sDesc.data(), std::min<size_t>(sDesc.size(), sizeof rec));
+  if (Store(files_.DescFilePtr, &rec, &files_.DescDatalen) != 0) {
+    op_.ErrorWindow(StatusMessage("Unable to update Desc file " + files_.DescName, Status));
+  }
+}
+
+}  // namespace quillmere

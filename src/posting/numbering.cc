@@ -1,0 +1,72 @@
+// Journal-entry and invoice numbering: the counter goes up by one before each draw and passes
+// over numbers that any line of the agency's transaction lines already uses.
+#include <cstring>
+
+#include "posting/posting.h"
+#include "recfiles/CBtrvKafImport.h"
+
+namespace quillmere {
+
+namespace {
+
+constexpr int32_t kLastNumber = 999999;  // the 6-character number fields hold no more
+
+}  // namespace
+
+Posting::Posting(ClientFileSet& files, Operator& op, std::function<DateTime()> now)
+    : files_(files), op_(op), now_(std::move(now)) {
+  Blank(&JckiRec);
+}
+
+std::string Posting::TodayStored() const { return EncodeDate(now_().date); }
+
+int16_t Posting::Store(int32_t handle, const void* record, uint32_t* length) {
+  Status = ReplaceByKey(handle, record, length);
+  return Status;
+}
+
+bool Posting::DocumentExists(const std::string& sAgy, char type, const std::string& number) {
+  // Any line of the document: the first key at or after agency + type + number.
+  char key[kJckiKeyLen + 1] = {};
+  const std::string prefix = sAgy + type + number;
+  std::memcpy(key, prefix.data(), std::min<size_t>(prefix.size(), kJckiKeyLen));
+  rJckiRec found;
+  uint32_t length = files_.JckiDatalen;
+  Status = btrGetGreater(files_.JckiFilePtr, &found, &length, key, 0, 0);
+  if (Status != 0) return false;
+  return std::memcmp(&found, prefix.data(), std::min<size_t>(prefix.size(), 9)) == 0;
+}
+
+bool Posting::PingJE(const std::string& sAgy, const std::string& number) {
+  return DocumentExists(sAgy, 'J', number);
+}
+
+bool Posting::PingInvoice(const std::string& sAgy, const std::string& number) {
+  return DocumentExists(sAgy, 'I', number);
+}
+
+std::string Posting::GetNextJENum(const std::string& sAgy) {
+  for (;;) {
+    if (iJENum >= kLastNumber) {
+      throw PostingStopped("No journal-entry number is left below 1000000 (last tried " +
+                           std::to_string(iJENum) + ")");
+    }
+    ++iJENum;
+    std::string candidate = LeftPadZero(std::to_string(iJENum), 6);
+    if (!PingJE(sAgy, candidate)) return candidate;
+  }
+}
+
+std::string Posting::GetNextInvNum(const std::string& sAgy) {
+  for (;;) {
+    if (iInvNum >= kLastNumber) {
+      throw PostingStopped("No invoice number is left below 1000000 (last tried " +
+                           std::to_string(iInvNum) + ")");
+    }
+    ++iInvNum;
+    std::string candidate = LeftPadZero(std::to_string(iInvNum), 6);
+    if (!PingInvoice(sAgy, candidate)) return candidate;
+  }
+}
+
+}  // namespace quillmere

@@ -1,0 +1,105 @@
+// Posting of beginning balances into the record files and the Policy table: single and matched
+// journal entries, balance-forward invoices with their description records, placeholder
+// policies, and the numbering of journal entries and invoices.
+//
+// Failures of a record write are shown through the Operator and the posting goes on, as the
+// host's own programs do. Failures that leave a row unpostable (a database error, a date that
+// does not convert, no document number left below 1,000,000) throw PostingStopped; the import
+// run then rolls the row's record writes back and stops.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "recfiles/btrv_layout.h"
+#include "recfiles/client_files.h"
+#include "recfiles/encodings.h"
+#include "recfiles/operator.h"
+
+namespace quillmere {
+
+class PostingStopped : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The JE line's sub-line for a control account: "1120" -> "001", "1130" and "2110" -> "101",
+// "2120" -> "301".
+std::string LineByAccount(std::string_view control_account);
+// "BF-" + the stored date with its decade character as a digit + "-" + suffix, blank-padded to
+// 20 (never cut). BalanceForwardPolicyNumber(";51231", "1234") == "BF-151231-1234      ".
+std::string BalanceForwardPolicyNumber(std::string_view stored_eff_date, std::string_view suffix);
+
+class Posting {
+ public:
+  // `files` must be open; `now` gives the entry date and time.
+  Posting(
+      ClientFileSet& files, Operator& op,
+      std::function<DateTime()> now = [] { return NowLocal(); });
+
+  // Journal entries.
+  std::string GetNextJENum(const std::string& sAgy);
+  void AddSingleJE(const std::string& AgyCode, const std::string& sJENum, std::string sGL,
+                   std::string sSGL, const std::string& sEffDate, std::string sDpt, double dAmt);
+  void AddMatchJE(const std::string& AgyCode, const std::string& sInvNum, const std::string& sJENum,
+                  std::string sGL, std::string sSGL, const std::string& sEffDate, std::string sDpt,
+                  double dAmt);
+  void UpdateDesc(std::string sDesc);
+
+  // Control-account balances: each posts one balance-forward invoice.
+  void Set1120Balance(const std::string& sAgy, const std::string& sInvNum,
+                      const std::string& sJENum, const std::string& sGL, const std::string& sSGL,
+                      const std::string& sEffDate, const std::string& sDpt, double dAmt);
+  void Set1130Balance(const std::string& sAgy, const std::string& sInvNum,
+                      const std::string& sJENum, const std::string& sGL, const std::string& sSGL,
+                      const std::string& sEffDate, const std::string& sDpt, double dAmt);
+  void Set2110Balance(const std::string& sAgy, const std::string& sInvNum,
+                      const std::string& sJENum, const std::string& sGL, const std::string& sSGL,
+                      const std::string& sEffDate, const std::string& sDpt, double dAmt);
+  void Set2120Balance(const std::string& sAgy, const std::string& sInvNum,
+                      const std::string& sJENum, const std::string& sPrd,
+                      const std::string& sEffDate, const std::string& sDpt, double dAmt);
+
+  // Invoices.
+  std::string GetNextInvNum(const std::string& sAgy);
+  void AddInvoiceLine(const std::string& AgyCode, const std::string& sInv,
+                      const std::string& sInvLine, const std::string& sInvTrn,
+                      const std::string& sGL, const std::string& sPoint, const std::string& sClt,
+                      const std::string& sEffDate, const std::string& sDpt,
+                      const std::string& sEntDate, const std::string& sBillMthd, double dAmt);
+  void AddInvoice(const std::string& sWhere, const std::string& sInv, const std::string& sJENum,
+                  const std::string& AgyCode, const std::string& sPol, const std::string& sClt,
+                  const std::string& sCmp, const std::string& sCls, const std::string& sTrn,
+                  const std::string& sPrd, const std::string& sDpt, const std::string& sEffDate,
+                  const std::string& sEntDate, double dPrem);
+
+  // Policies.
+  void AddPolicy(const std::string& sAgy, const std::string& sPolNum, std::string sCltNum,
+                 std::string sDpt, std::string sCmp, std::string sCls, std::string sTrn,
+                 std::string sPrd, const std::string& sEff, const std::string& sExp,
+                 const std::string& sInvNum);
+
+  // True when any line of journal entry / invoice `number` of the agency exists.
+  bool PingJE(const std::string& sAgy, const std::string& number);
+  bool PingInvoice(const std::string& sAgy, const std::string& number);
+
+  // The last numbers drawn; the import run seeds them with the starting numbers.
+  int32_t iJENum = 0;
+  int32_t iInvNum = 0;
+  int16_t Status = 0;
+  rJckiRec JckiRec;
+
+ private:
+  std::string TodayStored() const;
+  bool DocumentExists(const std::string& sAgy, char type, const std::string& number);
+  int16_t Store(int32_t handle, const void* record, uint32_t* length);
+  void Log(const std::string& line) { files_.log().Line(line); }
+
+  ClientFileSet& files_;
+  Operator& op_;
+  std::function<DateTime()> now_;
+};
+
+}  // namespace quillmere
