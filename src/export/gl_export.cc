@@ -45,12 +45,15 @@ class OutputFile {
     const std::filesystem::path target(target_);
     std::filesystem::path folder = target.parent_path();
     if (folder.empty()) folder = ".";
+    // Hidden beside the target; a long name is not lengthened past the folder's name limit.
+    std::string base = target.filename().string();
+    if (base.size() > 200) base = "gl-chart";
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
       char suffix[32];
       std::snprintf(suffix, sizeof suffix, ".%ld.%08x.tmp", static_cast<long>(::getpid()),
                     static_cast<unsigned>(random()));
-      const std::string temp = (folder / ("." + target.filename().string() + suffix)).string();
+      const std::string temp = (folder / ("." + base + suffix)).string();
       const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd < 0) {
         if (errno == EEXIST) continue;
@@ -81,7 +84,8 @@ class OutputFile {
   // value in `*error` (the first write error, if any); the temporary file is then removed.
   bool Commit(int* error) {
     if (error_ == 0 && std::fflush(file_) != 0) error_ = ErrnoOr(EIO);
-    if (error_ == 0 && ::fsync(::fileno(file_)) != 0) error_ = ErrnoOr(EIO);
+    // A file system that cannot sync (EINVAL) still holds what was written.
+    if (error_ == 0 && ::fsync(::fileno(file_)) != 0 && errno != EINVAL) error_ = ErrnoOr(EIO);
     const int close_result = std::fclose(file_);
     file_ = nullptr;
     if (error_ == 0 && close_result != 0) error_ = ErrnoOr(EIO);

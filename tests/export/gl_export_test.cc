@@ -226,6 +226,17 @@ TEST_F(GlExportTest, OverwriteReplacesTheOldFile) {
   EXPECT_FALSE(TempFileLeft());
 }
 
+TEST_F(GlExportTest, FileNameNearTheLengthLimitIsWritten) {
+  OpenSet();
+  csv_path_ = dir_.File(std::string(240, 'a') + ".csv");  // no room for a longer temporary name
+
+  EXPECT_EQ(Export("07"), ExportOutcome::kWritten);
+
+  EXPECT_EQ(ReadFile(csv_path_), kHeader);
+  EXPECT_THAT(op_.errors, IsEmpty());
+  EXPECT_FALSE(TempFileLeft());
+}
+
 TEST_F(GlExportTest, CreateFailureNamesTheFileAndLeavesTheSetOpen) {
   PutFixtureAgency();
   OpenSet();
