@@ -1,0 +1,146 @@
+// The start of an import run and its checking pass, on a fixture agency in the real store.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "import/import_run.h"
+#include "support/fixture_agency.h"
+#include "support/test_support.h"
+
+namespace quillmere {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+const std::vector<std::string> kOpenLines = {
+    "Opened AP file [ap]",     "Opened ExtAP file [extap]",        "Opened JCKI file [jcki]",
+    "Opened Desc file [desc]", "Opened TransNDX file [trans.ndx]", "Opened Pol file [pol]"};
+
+class Pass1Test : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::MakeFixtureAgency(dir_.path()); }
+
+  ImportOutcome Check(const std::string& csv, ImportRequest request = {}) {
+    testing::WriteFile(dir_.File("balances.csv"), csv);
+    if (request.csv_path.empty()) request.csv_path = dir_.File("balances.csv");
+    if (request.agency_code.empty()) request.agency_code = "01";
+    if (request.posting_date.empty()) request.posting_date = "12/31/2024";
+    ImportRun run(files_, op_);
+    return run.Check(request);
+  }
+  // The run log after the file-set lines.
+  std::vector<std::string> RunLogLines() {
+    std::vector<std::string> lines = testing::ReadLines(dir_.File("balances_T.txt"));
+    EXPECT_GE(lines.size(), kOpenLines.size());
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6), kOpenLines);
+    return std::vector<std::string>(lines.begin() + 6, lines.end());
+  }
+
+  testing::TempDir dir_;
+  testing::RecordingOperator op_;
+  ClientFileSet files_{nullptr, [] { return std::string("T"); }, dir_.path().string()};
+};
+
+TEST_F(Pass1Test, CleanFileLogsNoErrors) {
+  const ImportOutcome outcome = Check(
+      "GL,Name,SubType,Normal,Dept,Value\r\n"
+      "4000,Commission,NONE,Credit,GA,-1500.00\r\n"
+      "1120,Clients,C001,Debit,ga,250.10\r\n"
+      "1130,Company,ABC,Debit,01,10\r\n"
+      "2110,Company,7,Credit,GA,-20\r\n"
+      "2120,Producer,P01,Credit,GA,-30\r\n"
+      "9999,Not in the chart but zero,NONE,Debit,XX,0\r\n"
+      "\r\n"
+      "\"4000\",\"Commission\",\"None\",\"Credit\",\"GA\",\"0.0\",\r\n");
+  EXPECT_EQ(outcome, ImportOutcome::kClean);
+  EXPECT_THAT(op_.errors, IsEmpty());
+  EXPECT_THAT(RunLogLines(), ElementsAre("Pass1, error scan",
+                                         "Posting Balances Effective [12/31/2024]", "All done"));
+  EXPECT_THAT(op_.statuses, ElementsAre("Pass 1: Error Scan", "Done!"));
+}
+
+TEST_F(Pass1Test, EveryKindOfErrorIsOneLineInRowOrder) {
+  const std::vector<std::string> rows = {
+      "4000,Cash,NONE,Debit,GA,abc",       "9999,X,NONE,Debit,ZZ,abc",
+      "1120,Clients,NONE,Debit,GA,5",      "1130,Company,AB,Debit,GA,5",
+      "2110,Company,NOC,Debit,GA,5",       "2120,Producer,P99,Credit,GA,5",
+      "01120,Clients,C001,Debit,GA,5",     " 1120,Clients,C001,Debit,GA,5",
+      "4000,Cash,NONE,Debit,GA,100000000", "4000,Cash,NONE,Debit,GA,$1,234.50",
+      "4000,Cash,NONE,Debit,GAX,5",        "4000,Cash,TOOLONG1,Debit,GA,5",
+      "1130,Company,ABCD,Debit,GA,5",      "5000,Zero rows are not tested,NONE,Debit,XX,0",
+  };
+  std::string csv = "GL,Name,SubType,Normal,Dept,Value\n";
+  for (const auto& row : rows) csv += row + "\n";
+  EXPECT_EQ(Check(csv), ImportOutcome::kErrors);
+
+  const auto in = [&](int i) { return "] in line [" + rows[i] + "]"; };
+  const std::string log_path = dir_.File("balances_T.txt");
+  EXPECT_THAT(RunLogLines(),
+              ElementsAreArray({
+                  std::string("Pass1, error scan"),
+                  std::string("Posting Balances Effective [12/31/2024]"),
+                  "Unable to convert (abc) to floating point in line [" + rows[0] + "]",
+                  "Unable to convert (abc) to floating point in line [" + rows[1] + "]",
+                  "GL not found [9999" + in(1),
+                  "Dpt not found [ZZ" + in(1),
+                  "Client not found [      " + in(2),
+                  "1130 Company not found [ AB" + in(3),
+                  "2110 Company not found [NOC" + in(4),  // found, but not a company
+                  "2120 Producer not found [P99" + in(5),
+                  "GL not found [01120" + in(6),
+                  "GL longer than 4 characters [01120" + in(6),
+                  // " 1120" right-aligned in 6 is the key of GL 1120: found, but too long
+                  "GL longer than 4 characters [ 1120" + in(7),
+                  "Amount out of range (100000000) in line [" + rows[8] + "]",
+                  "Amount split at a comma ($1,234.50) in line [" + rows[9] + "]",
+                  "Dpt not found [GAX" + in(10),
+                  "Dpt longer than 2 characters [GAX" + in(10),
+                  "SGL longer than 6 characters [TOOLONG1" + in(11),
+                  "1130 Company not found [ABCD" + in(12),
+                  "SGL longer than 3 characters [ABCD" + in(12),
+                  "Errors found in input file. See " + log_path,
+                  std::string("1 message was shown during this run; each is written above"),
+                  std::string("All done"),
+              }));
+  EXPECT_THAT(op_.errors, ElementsAre("Errors found in input file. See " + log_path));
+  EXPECT_THAT(op_.launched, ElementsAre(log_path));
+}
+
+TEST_F(Pass1Test, StartingNumbersThatLeaveTooFewNumbersAreAnError) {
+  ImportRequest request;
+  request.first_je_number = 999998;
+  EXPECT_EQ(Check("h\n4000,,,,GA,1\n4000,,,,GA,2\n4000,,,,GA,3\n", request),
+            ImportOutcome::kErrors);
+  EXPECT_THAT(RunLogLines(),
+              ::testing::Contains("Starting JE Number [999998] leaves 1 numbers below 1000000 for "
+                                  "3 journal entries"));
+}
+
+TEST_F(Pass1Test, MissingCsvEndsTheRunWithItsName) {
+  ImportRequest request;
+  request.csv_path = dir_.File("nosuch.csv");
+  ImportRun run(files_, op_);
+  request.agency_code = "01";
+  request.posting_date = "12/31/2024";
+  EXPECT_EQ(run.Check(request), ImportOutcome::kSetupFailed);
+  EXPECT_THAT(op_.errors, ElementsAre(request.csv_path + " not found"));
+}
+
+TEST_F(Pass1Test, RequestsThatCannotStartDoNothing) {
+  const struct {
+    std::string agency, date;
+  } kCases[] = {{"123", "12/31/2024"}, {"01", "13/01/2024"}, {"01", "2/30/2024"},
+                {"01", "12/31/24"},    {"01", "1/1/2100"},   {"01", "not a date"}};
+  for (const auto& c : kCases) {
+    testing::RecordingOperator op;
+    ImportRun run(files_, op);
+    ImportRequest request{c.agency, c.date, dir_.File("balances.csv")};
+    EXPECT_EQ(run.Check(request), ImportOutcome::kSetupFailed) << c.agency << " " << c.date;
+    EXPECT_EQ(op.errors.size(), 1u);
+    EXPECT_FALSE(files_.fClientFilesOpen) << "nothing opened for " << c.agency << " " << c.date;
+  }
+}
+
+}  // namespace
+}  // namespace quillmere
