@@ -1,0 +1,113 @@
+#include "startup/site_settings.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <string_view>
+
+#include "support/test_support.h"
+
+namespace quillmere {
+namespace {
+
+struct Want {
+  std::string_view serv = "localhost", user = "root", pass = "rezoreza", base = "Pellam";
+  int port = 3306;
+};
+
+TEST(ReadSiteSettings, ReadsTheSectionWithDefaults) {
+  const struct {
+    std::string content;  // "-": no file at all
+    Want want;
+  } kCases[] = {
+      {"-", {}},
+      {"", {}},
+      {"[VelfilesNdx]\r\nmdbbase=Agency7\r\n", {.base = "Agency7"}},
+      {"[VelfilesNdx]\nmdbserv=db.example\nmdbuser=loader\nmdbpass=s3cret\nmdbbase=Acct\n"
+       "mdbport=3307\n",
+       {"db.example", "loader", "s3cret", "Acct", 3307}},
+      // Section and key names in any case.
+      {"[VELFILESNDX]\nMDBBASE=Upper\nMdbUser=Mixed\n", {.user = "Mixed", .base = "Upper"}},
+      // Blanks and one pair of quotation marks around a value go.
+      {"[VelfilesNdx]\nmdbbase =  \"Quoted Name\"  \nmdbpass='pa ss'\nmdbuser=\"x\n",
+       {.user = "\"x", .pass = "pa ss", .base = "Quoted Name"}},
+      // Keys of other sections are not ours.
+      {"[Other]\nmdbbase=Wrong\n[VelfilesNdx]\nmdbuser=u1\n[Later]\nmdbuser=u2\n", {.user = "u1"}},
+      // A key given twice: the first counts.
+      {"[VelfilesNdx]\nmdbbase=First\nmdbbase=Second\n", {.base = "First"}},
+      // A port that is not a port number keeps the default.
+      {"[VelfilesNdx]\nmdbport=abc\n", {}},
+      {"[VelfilesNdx]\nmdbport=70000\n", {}},
+      {"[VelfilesNdx]\nmdbport=\"3310\"\n", {.port = 3310}},
+      // A key that is there but empty is empty.
+      {"[VelfilesNdx]\nmdbpass=\n", {.pass = ""}},
+      {"; site settings\n[VelfilesNdx]\ndatapath=.\n", {}},
+  };
+  for (const auto& c : kCases) {
+    testing::TempDir dir;
+    const std::string path = dir.File("VELFILES.ini");
+    if (c.content != "-") testing::WriteFile(path, c.content);
+    const SiteSettings got = ReadSiteSettings(path);
+    EXPECT_EQ(got.mdbserv, c.want.serv) << c.content;
+    EXPECT_EQ(got.mdbuser, c.want.user) << c.content;
+    EXPECT_EQ(got.mdbpass, c.want.pass) << c.content;
+    EXPECT_EQ(got.mdbbase, c.want.base) << c.content;
+    EXPECT_EQ(got.mdbport, c.want.port) << c.content;
+  }
+}
+
+TEST(UtilityIniText, IsFiveLinesEndedByCrLf) {
+  EXPECT_EQ(UtilityIniText(SiteSettings{}),
+            "DriverID=MySQL\r\nserver=localhost\r\nUser_Name=root\r\nPassword=rezoreza\r\n"
+            "database=Pellam\r\n");
+  SiteSettings settings;
+  settings.mdbserv = "db.example";
+  settings.mdbuser = "loader";
+  settings.mdbpass = "p=w;d";
+  settings.mdbbase = "Acct";
+  settings.mdbport = 3307;
+  EXPECT_EQ(UtilityIniText(settings),
+            "DriverID=MySQL\r\nserver=db.example\r\nUser_Name=loader\r\nPassword=p=w;d\r\n"
+            "database=Acct\r\n");
+}
+
+mode_t Mode(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 07777;
+}
+
+TEST(WriteUtilityIni, WritesTheFileForTheOwnerOnly) {
+  testing::TempDir dir;
+  const std::string path = dir.File("utility.ini");
+  std::string error;
+  ASSERT_TRUE(WriteUtilityIni(path, SiteSettings{}, &error)) << error;
+  EXPECT_EQ(testing::ReadFile(path), UtilityIniText(SiteSettings{}));
+  EXPECT_EQ(Mode(path), 0600u);
+}
+
+TEST(WriteUtilityIni, OverwritesAnOlderFileAndNarrowsItsRights) {
+  testing::TempDir dir;
+  const std::string path = dir.File("utility.ini");
+  testing::WriteFile(path, std::string(500, 'x'));  // longer than the new content
+  ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+  SiteSettings settings;
+  settings.mdbbase = "Acct";
+  std::string error;
+  ASSERT_TRUE(WriteUtilityIni(path, settings, &error)) << error;
+  EXPECT_EQ(testing::ReadFile(path), UtilityIniText(settings));
+  EXPECT_EQ(Mode(path), 0600u);
+}
+
+TEST(WriteUtilityIni, ReportsAFileItCannotCreate) {
+  testing::TempDir dir;
+  const std::string path = dir.File("missing-folder/utility.ini");
+  std::string error;
+  EXPECT_FALSE(WriteUtilityIni(path, SiteSettings{}, &error));
+  EXPECT_NE(error.find(path), std::string::npos) << error;
+  EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace quillmere
