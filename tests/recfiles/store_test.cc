@@ -1,0 +1,524 @@
+// The record-file library on the real SQLite store in a temporary folder.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "recfiles/CBtrvKafImport.h"
+#include "recfiles/record_store.h"
+#include "support/test_support.h"
+
+namespace quillmere {
+namespace {
+
+using ::quillmere::testing::DumpRecords;
+using ::quillmere::testing::InitStore;
+using ::quillmere::testing::TempDir;
+using ::quillmere::testing::WriteFile;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+constexpr uint32_t kDescLen = 64;  // "desc": 64-byte records, 11-byte key
+
+// A desc record: `key` then `fill` up to 64 bytes. Keys shorter than 11 bytes are NUL-filled.
+std::string Desc(std::string_view key, char fill = '.') {
+  std::string record(key);
+  record.resize(11, '\0');
+  record.resize(kDescLen, fill);
+  return record;
+}
+
+// A raw SQLite connection to the store, as another program would hold it.
+class RawConnection {
+ public:
+  explicit RawConnection(const std::filesystem::path& dir) {
+    const std::string path = (dir / kRecordStoreFileName).string();
+    EXPECT_EQ(sqlite3_open(path.c_str(), &db_), SQLITE_OK);
+    sqlite3_busy_timeout(db_, 5000);
+  }
+  ~RawConnection() { sqlite3_close(db_); }
+  int Exec(const std::string& sql) {
+    return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+class StoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override { settings_ = InitStore(dir_.path()); }
+  void TearDown() override {
+    btrSetFaultHook(nullptr);
+    CloseRecordStore();
+  }
+
+  int32_t Open(const char* name = "desc") {
+    const int32_t handle = CBtrvOapi();
+    EXPECT_EQ(btrOpen(handle, "", name, 1, 1, 0), 0) << name;
+    return handle;
+  }
+  int16_t Insert(int32_t handle, const std::string& record) {
+    uint32_t length = static_cast<uint32_t>(record.size());
+    return btrInsert(handle, record.data(), &length, 0);
+  }
+  int16_t Replace(int32_t handle, const std::string& record) {
+    uint32_t length = static_cast<uint32_t>(record.size());
+    return ReplaceByKey(handle, record.data(), &length);
+  }
+  // Get-equal on `key` (NUL-filled to the key length); the record read goes to `*out`.
+  int16_t GetEqual(int32_t handle, std::string_view key, std::string* out = nullptr) {
+    std::string buffer(kDescLen, '\0');
+    std::string key_buffer(key);
+    key_buffer.resize(26, '\0');
+    uint32_t length = kDescLen;
+    const int16_t status = btrGetEqual(handle, buffer.data(), &length, key_buffer.data(), 0, 0);
+    if (out != nullptr) *out = buffer;
+    return status;
+  }
+  // The keys (first 11 bytes, trailing NULs dropped) of every desc record, in key order.
+  std::vector<std::string> DescKeys() {
+    std::vector<std::string> keys;
+    for (std::string record : DumpRecords("desc")) {
+      record.resize(11);
+      record.erase(record.find_last_not_of('\0') + 1);
+      keys.push_back(record);
+    }
+    return keys;
+  }
+  std::string Check() {
+    std::string report;
+    const int16_t status = btrCheck(&report);
+    return std::to_string(status) + " " + report;
+  }
+
+  TempDir dir_;
+  std::string settings_;
+};
+
+TEST_F(StoreTest, EachOperationReportsItsStatus) {
+  const int32_t h = Open();
+  std::string read(kDescLen, '\0');
+  uint32_t length = kDescLen;
+  const std::string a = Desc("A", 'a');
+  std::string short_record = a.substr(0, 63);
+  const struct {
+    const char* what;
+    std::function<int16_t()> op;
+    int16_t want;
+  } kSteps[] = {
+      {"insert A", [&] { return Insert(h, a); }, 0},
+      {"insert A again", [&] { return Insert(h, Desc("A", 'z')); }, kStatusDuplicateKey},
+      {"insert 63 bytes", [&] { return Insert(h, short_record); }, kStatusBufferTooShort},
+      {"get-equal missing B", [&] { return GetEqual(h, "B"); }, kStatusKeyNotFound},
+      // the failed get leaves no current record
+      {"update after a failed get", [&] { return btrUpdate(h, a.data(), &(length = kDescLen)); },
+       kStatusNoCurrentRecord},
+      {"delete after a failed get", [&] { return btrDelete(h); }, kStatusNoCurrentRecord},
+      {"get-equal A", [&] { return GetEqual(h, "A", &read); }, 0},
+      {"get-equal A into 63 bytes",
+       [&] {
+         std::string buffer(64, '\0');
+         uint32_t small = 63;
+         return btrGetEqual(h, buffer.data(), &small, a.data(), 0, 0);
+       },
+       kStatusBufferTooShort},
+      {"update A", [&] { return btrUpdate(h, Desc("A", 'u').data(), &(length = kDescLen)); }, 0},
+      {"update A with 63 bytes", [&] { return btrUpdate(h, a.data(), &(length = 63)); },
+       kStatusBufferTooShort},
+      {"delete A", [&] { return btrDelete(h); }, 0},
+      {"delete A twice", [&] { return btrDelete(h); }, kStatusNoCurrentRecord},
+      {"get-equal deleted A", [&] { return GetEqual(h, "A"); }, kStatusKeyNotFound},
+      {"get-next with no position",
+       [&] { return btrGetNext(h, read.data(), &(length = kDescLen), 0); }, kStatusNoCurrentRecord},
+      {"get-greater on an empty file",
+       [&] { return btrGetGreater(h, read.data(), &(length = kDescLen), a.data(), 0, 0); },
+       kStatusEndOfFile},
+      {"close", [&] { return btrClose(h); }, 0},
+      {"get-equal on a closed handle", [&] { return GetEqual(h, "A"); }, kStatusNotOpen},
+      {"close twice", [&] { return btrClose(h); }, kStatusNotOpen},
+      {"insert on an unknown handle", [&] { return Insert(999999, a); }, kStatusNotOpen},
+  };
+  for (const auto& step : kSteps) EXPECT_EQ(step.op(), step.want) << step.what;
+}
+
+TEST_F(StoreTest, GetEqualReadsTheRecordAndUpdateStoresIt) {
+  const int32_t h = Open();
+  ASSERT_EQ(Insert(h, Desc("K1", 'x')), 0);
+  std::string read;
+  ASSERT_EQ(GetEqual(h, "K1", &read), 0);
+  EXPECT_EQ(read, Desc("K1", 'x'));
+  uint32_t length = kDescLen;
+  ASSERT_EQ(btrUpdate(h, Desc("K1", 'y').data(), &length), 0);
+  EXPECT_THAT(DumpRecords("desc"), ElementsAre(Desc("K1", 'y')));
+}
+
+TEST_F(StoreTest, GetGreaterThenGetNextScansInByteOrder) {
+  const int32_t h = Open();
+  // Inserted out of order; bytes above 127 sort after ASCII, as unsigned bytes.
+  for (const char* key : {"\xff", "B", "\x80", "A", "a", "\x7f", "A\x01"}) {
+    ASSERT_EQ(Insert(h, Desc(key)), 0) << key;
+  }
+  std::string record(kDescLen, '\0');
+  uint32_t length = kDescLen;
+  std::vector<std::string> keys;
+  std::string start = Desc("A");  // the key buffer: "A" and NULs
+  int16_t status = btrGetGreater(h, record.data(), &length, start.data(), 0, 0);
+  while (status == 0) {
+    keys.push_back(record.substr(0, record.find('\0')));
+    status = btrGetNext(h, record.data(), &length, 0);
+  }
+  EXPECT_EQ(status, kStatusEndOfFile);
+  EXPECT_THAT(keys, ElementsAre("A\x01", "B", "a", "\x7f", "\x80", "\xff"));
+  // At the end the position stays: get-next keeps answering 9.
+  EXPECT_EQ(btrGetNext(h, record.data(), &length, 0), kStatusEndOfFile);
+}
+
+TEST_F(StoreTest, GetNextContinuesAfterADeletedRecord) {
+  const int32_t h = Open();
+  for (const char* key : {"A", "B", "C"}) ASSERT_EQ(Insert(h, Desc(key)), 0);
+  std::string record;
+  ASSERT_EQ(GetEqual(h, "B", &record), 0);
+  ASSERT_EQ(btrDelete(h), 0);
+  uint32_t length = kDescLen;
+  ASSERT_EQ(btrGetNext(h, record.data(), &length, 0), 0);
+  EXPECT_EQ(record, Desc("C"));
+}
+
+TEST_F(StoreTest, KeyIsReadAsExactlyTheKeyLength) {
+  const int32_t h = Open();
+  std::string with_tail = Desc("AB");
+  with_tail[5] = 'X';  // a byte after the text's NUL, still inside the 11-byte key
+  ASSERT_EQ(Insert(h, Desc("AB")), 0);
+  ASSERT_EQ(Insert(h, with_tail), 0);
+  std::string key(26, '\0');
+  key.replace(0, 11, with_tail.substr(0, 11));
+  key[11] = 'Z';  // past the key length: ignored
+  std::string record(kDescLen, '\0');
+  uint32_t length = kDescLen;
+  ASSERT_EQ(btrGetEqual(h, record.data(), &length, key.data(), 0, 0), 0);
+  EXPECT_EQ(record, with_tail);
+  EXPECT_EQ(GetEqual(h, "AB", &record), 0);
+  EXPECT_EQ(record, Desc("AB"));
+  std::string garbage_key = "AB";
+  garbage_key += '\0';
+  garbage_key += "junk";  // an unzeroed buffer finds nothing
+  EXPECT_EQ(GetEqual(h, garbage_key), kStatusKeyNotFound);
+}
+
+TEST_F(StoreTest, ReplaceByKeyLeavesTheNewRecordOnce) {
+  const int32_t h = Open();
+  ASSERT_EQ(Replace(h, Desc("K", '1')), 0);  // new key: inserted
+  ASSERT_EQ(Replace(h, Desc("K", '2')), 0);  // existing key: replaced
+  ASSERT_EQ(Replace(h, Desc("L", '3')), 0);
+  EXPECT_THAT(DumpRecords("desc"), ElementsAre(Desc("K", '2'), Desc("L", '3')));
+  uint32_t length = 63;
+  EXPECT_EQ(ReplaceByKey(h, Desc("K").data(), &length), kStatusBufferTooShort);
+}
+
+TEST_F(StoreTest, FailedReplaceLeavesTheOldRecord) {
+  const int32_t h = Open();
+  ASSERT_EQ(Replace(h, Desc("K", 'o')), 0);
+  const struct {
+    const char* failing;  // operations the fault hook fails
+    int16_t want;
+  } kCases[] = {
+      {"insert update", kStatusDiskFull},  // deleted, then neither insert nor update stored it
+      {"delete", kStatusDiskFull},
+      {"commit", kStatusDiskFull},  // its own commit, outside a transaction
+  };
+  for (const auto& c : kCases) {
+    btrSetFaultHook([&](const char* op) -> int16_t {
+      return std::string_view(c.failing).find(op) != std::string_view::npos ? kStatusDiskFull : 0;
+    });
+    EXPECT_EQ(Replace(h, Desc("K", 'n')), c.want) << c.failing;
+    btrSetFaultHook(nullptr);
+    EXPECT_THAT(DumpRecords("desc"), ElementsAre(Desc("K", 'o'))) << c.failing;
+  }
+}
+
+TEST_F(StoreTest, FailedReplaceInsideATransactionKeepsTheTransactionsOtherWrites) {
+  const int32_t h = Open();
+  ASSERT_EQ(Replace(h, Desc("K", 'o')), 0);
+  ASSERT_EQ(btrBeginTransaction(), 0);
+  ASSERT_EQ(Replace(h, Desc("A")), 0);
+  btrSetFaultHook([](const char* op) -> int16_t {
+    return std::string_view(op) == "insert" ? kStatusDiskFull : 0;
+  });
+  EXPECT_EQ(Replace(h, Desc("K", 'n')), kStatusDiskFull);
+  btrSetFaultHook(nullptr);
+  ASSERT_EQ(btrEndTransaction(), 0);
+  EXPECT_THAT(DumpRecords("desc"), ElementsAre(Desc("A"), Desc("K", 'o')));
+}
+
+TEST_F(StoreTest, UpdateToAnotherKeyMovesTheRecordUnlessTheKeyIsTaken) {
+  const int32_t h = Open();
+  ASSERT_EQ(Insert(h, Desc("A")), 0);
+  ASSERT_EQ(Insert(h, Desc("B")), 0);
+  ASSERT_EQ(GetEqual(h, "A"), 0);
+  uint32_t length = kDescLen;
+  EXPECT_EQ(btrUpdate(h, Desc("B", 'x').data(), &length), kStatusDuplicateKey);
+  EXPECT_EQ(btrUpdate(h, Desc("C", 'x').data(), &length), 0);
+  EXPECT_THAT(DumpRecords("desc"), ElementsAre(Desc("B"), Desc("C", 'x')));
+}
+
+TEST_F(StoreTest, MissingRecordFileGives12AndOthersStillOpen) {
+  const int32_t missing = CBtrvOapi();
+  EXPECT_EQ(btrOpen(missing, "", "nosuch", 1, 1, 0), kStatusFileNotFound);
+  EXPECT_EQ(GetEqual(missing, "A"), kStatusNotOpen);
+  for (const char* name : {"ap", "extap", "jcki", "desc", "trans.ndx", "pol", "DESC"}) {
+    const int32_t h = CBtrvOapi();
+    EXPECT_EQ(btrOpen(h, "", name, 1, 1, 0), 0) << name;  // file names ignore letter case
+  }
+}
+
+TEST_F(StoreTest, TwoHandlesOnOneFileKeepTheirOwnPositions) {
+  const int32_t first = Open();
+  const int32_t second = Open();
+  for (const char* key : {"A", "B", "C", "D"}) ASSERT_EQ(Insert(first, Desc(key)), 0);
+  ASSERT_EQ(GetEqual(first, "A"), 0);
+  ASSERT_EQ(GetEqual(second, "C"), 0);
+  std::string record(kDescLen, '\0');
+  uint32_t length = kDescLen;
+  ASSERT_EQ(btrGetNext(first, record.data(), &length, 0), 0);
+  EXPECT_EQ(record, Desc("B"));
+  ASSERT_EQ(btrGetNext(second, record.data(), &length, 0), 0);
+  EXPECT_EQ(record, Desc("D"));
+  ASSERT_EQ(btrDelete(second), 0);  // D; the first handle's current record B is untouched
+  ASSERT_EQ(btrUpdate(first, Desc("B", 'b').data(), &length), 0);
+  EXPECT_THAT(DumpRecords("desc"), ElementsAre(Desc("A"), Desc("B", 'b'), Desc("C")));
+}
+
+TEST_F(StoreTest, TransactionsCommitOrDiscardTheirWrites) {
+  const int32_t h = Open();
+  EXPECT_EQ(btrEndTransaction(), kStatusNoTransaction);
+  EXPECT_EQ(btrAbortTransaction(), kStatusNoTransaction);
+  ASSERT_EQ(btrBeginTransaction(), 0);
+  EXPECT_EQ(btrBeginTransaction(), kStatusTransactionActive);
+  ASSERT_EQ(Replace(h, Desc("kept")), 0);
+  ASSERT_EQ(btrEndTransaction(), 0);
+  ASSERT_EQ(btrBeginTransaction(), 0);
+  ASSERT_EQ(Replace(h, Desc("dropped")), 0);
+  ASSERT_EQ(Replace(h, Desc("kept", 'x')), 0);
+  ASSERT_EQ(btrAbortTransaction(), 0);
+  EXPECT_THAT(DumpRecords("desc"), ElementsAre(Desc("kept")));
+}
+
+TEST_F(StoreTest, FailedCommitLeavesTheTransactionToAbort) {
+  const int32_t h = Open();
+  ASSERT_EQ(btrBeginTransaction(), 0);
+  ASSERT_EQ(Replace(h, Desc("A")), 0);
+  btrSetFaultHook([](const char* op) -> int16_t {
+    return std::string_view(op) == "commit" ? kStatusIoError : 0;
+  });
+  EXPECT_EQ(btrEndTransaction(), kStatusIoError);
+  btrSetFaultHook(nullptr);
+  EXPECT_EQ(btrAbortTransaction(), 0);
+  EXPECT_THAT(DumpRecords("desc"), IsEmpty());
+}
+
+TEST_F(StoreTest, WriteLockHeldElsewhereGives85AfterABoundedWait) {
+  setenv("QUILLMERE_RECFILE_BUSY_MS", "200", 1);
+  ASSERT_EQ(QrtInitializeFauxBtrieve(settings_.c_str(), ""), 0);  // reads the wait
+  unsetenv("QUILLMERE_RECFILE_BUSY_MS");
+  const int32_t h = Open();
+  ASSERT_EQ(Insert(h, Desc("A")), 0);
+  RawConnection other(dir_.path());
+  ASSERT_EQ(other.Exec("BEGIN IMMEDIATE"), SQLITE_OK);
+  EXPECT_EQ(btrBeginTransaction(), kStatusLocked);
+  EXPECT_EQ(Insert(h, Desc("B")), kStatusLocked);
+  EXPECT_EQ(Replace(h, Desc("A", 'x')), kStatusLocked);
+  EXPECT_EQ(GetEqual(h, "A"), 0);  // readers are not blocked by a writer
+  ASSERT_EQ(other.Exec("COMMIT"), SQLITE_OK);
+  ASSERT_EQ(btrBeginTransaction(), 0);
+  ASSERT_EQ(btrEndTransaction(), 0);
+}
+
+TEST_F(StoreTest, ReadsSeeWhatOtherConnectionsCommitted) {
+  const int32_t h = Open();
+  ASSERT_EQ(GetEqual(h, "A"), kStatusKeyNotFound);
+  RawConnection other(dir_.path());
+  ASSERT_EQ(other.Exec("INSERT INTO desc VALUES (x'4100000000000000000000', "
+                       "x'4100000000000000000000' || zeroblob(53))"),
+            SQLITE_OK);
+  std::string read;
+  EXPECT_EQ(GetEqual(h, "A", &read), 0);
+  EXPECT_EQ(read, Desc("A", '\0'));
+  // A file created by another program is found by name.
+  ASSERT_EQ(other.Exec("INSERT INTO recfile_catalogue VALUES ('late', 10, 2);"
+                       "CREATE TABLE late (key BLOB PRIMARY KEY, record BLOB NOT NULL) WITHOUT "
+                       "ROWID"),
+            SQLITE_OK);
+  EXPECT_EQ(btrOpen(CBtrvOapi(), "", "late", 1, 1, 0), 0);
+}
+
+TEST_F(StoreTest, CheckNamesDamagedFiles) {
+  EXPECT_EQ(Check(), "0 ok");
+  RawConnection other(dir_.path());
+  ASSERT_EQ(other.Exec("INSERT INTO jcki VALUES (x'00', x'00')"), SQLITE_OK);
+  ASSERT_EQ(other.Exec("INSERT INTO recfile_catalogue VALUES ('gone', 10, 2)"), SQLITE_OK);
+  const std::string report = Check();
+  EXPECT_THAT(report, HasSubstr("2 "));
+  EXPECT_THAT(report, HasSubstr("jcki: 1 record(s) of the wrong length"));
+  EXPECT_THAT(report, HasSubstr("gone: catalogued but its table is missing"));
+  EXPECT_EQ(btrOpen(CBtrvOapi(), "", "gone", 1, 1, 0), kStatusFileNotFound);
+}
+
+TEST_F(StoreTest, CreateFileRefusesTakenNamesAndBadLengths) {
+  const struct {
+    const char* name;
+    uint32_t record_length, key_length;
+    int16_t want;
+  } kCases[] = {
+      {"new \"quoted\" name", 10, 2, 0},  // any name: identifiers are quoted
+      {"desc", 64, 11, kStatusDuplicateKey},
+      {"DESC", 64, 11, kStatusDuplicateKey},
+      {"recfile_catalogue", 10, 2, kStatusDuplicateKey},
+      {"sqlite_master", 10, 2, kStatusDuplicateKey},
+      {"", 10, 2, kStatusFileNotFound},
+      {"zero", 0, 0, kStatusBufferTooShort},
+      {"longkey", 10, 11, kStatusBufferTooShort},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(btrCreateFile(c.name, c.record_length, c.key_length), c.want) << c.name;
+  }
+  std::vector<RecordFileInfo> files;
+  ASSERT_EQ(btrListFiles(&files), 0);
+  EXPECT_EQ(files.size(), 7u);
+  EXPECT_EQ(Check(), "0 ok");
+}
+
+TEST_F(StoreTest, DataDirectoryComesFromTheSettingsFile) {
+  std::filesystem::create_directories(dir_.path() / "ndx");
+  const std::string root = dir_.path().string();
+  const struct {
+    std::string settings;
+    std::string want;
+  } kCases[] = {
+      {"[VelfilesNdx]\ndatapath=ndx\n", root + "/ndx"},
+      {"[VELFILESNDX]\r\nDataPath = ndx\r\n", root + "/ndx"},  // names in any letter case
+      {"[VelfilesNdx]\ndatapath=.\\ndx\n", root + "/ndx"},     // a Windows separator
+      {"[VelfilesNdx]\ndatapath=" + root + "/ndx\n", root + "/ndx"},
+      {"[VelfilesNdx]\nmdbserv=x\n", root},  // no datapath: the file's own folder
+      {"[Other]\ndatapath=ndx\n", root},
+  };
+  const std::string settings = dir_.File("site.ini");
+  for (const auto& c : kCases) {
+    WriteFile(settings, c.settings);
+    EXPECT_EQ(DataDirectoryFromSettings(settings), c.want) << c.settings;
+  }
+  WriteFile(settings, "[VelfilesNdx]\ndatapath=ndx\n");
+  ASSERT_EQ(QrtInitializeFauxBtrieve(settings.c_str(), "/host/zel.ini"), 0);
+  EXPECT_EQ(btrDataDirectory(), root + "/ndx");
+  EXPECT_EQ(btrHostSettingsPath(), "/host/zel.ini");
+  EXPECT_TRUE(std::filesystem::exists(dir_.path() / "ndx" / kRecordStoreFileName));
+  WriteFile(settings, "[VelfilesNdx]\ndatapath=missing\n");
+  EXPECT_EQ(QrtInitializeFauxBtrieve(settings.c_str(), ""), kStatusFileNotFound);
+}
+
+TEST_F(StoreTest, ReinitialisingClosesEarlierHandles) {
+  const int32_t h = Open();
+  ASSERT_EQ(QrtInitializeFauxBtrieve(settings_.c_str(), ""), 0);
+  EXPECT_EQ(GetEqual(h, "A"), kStatusNotOpen);
+  EXPECT_EQ(btrOpen(h, "", "desc", 1, 1, 0), 0);  // the handle itself can be opened again
+}
+
+// Runs `child` in a forked process that exits with its result; returns the process id.
+pid_t Spawn(const std::function<int()>& child) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(child());
+  return pid;
+}
+
+int ExitCode(pid_t pid) {
+  int wstatus = 0;
+  if (waitpid(pid, &wstatus, 0) != pid) return -1;
+  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+}
+
+TEST_F(StoreTest, ProcessKilledMidTransactionLeavesOnlyCommittedRecords) {
+  const int32_t h = Open();
+  std::vector<std::string> committed;
+  for (int i = 0; i < 50; ++i) {
+    committed.push_back(Desc("P" + std::to_string(1000 + i)));
+    ASSERT_EQ(Replace(h, committed.back()), 0);
+  }
+  for (int i = 0; i < 100; ++i) committed.push_back(Desc("C" + std::to_string(1000 + i)));
+  CloseRecordStore();  // no connection crosses the fork
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t pid = Spawn([&] {
+    close(ready[0]);
+    if (QrtInitializeFauxBtrieve(settings_.c_str(), "") != 0) return 10;
+    const int32_t child_handle = CBtrvOapi();
+    if (btrOpen(child_handle, "", "desc", 1, 1, 0) != 0) return 11;
+    if (btrBeginTransaction() != 0) return 12;
+    for (int i = 50; i < 150; ++i) {
+      if (Replace(child_handle, committed[i]) != 0) return 13;
+    }
+    if (btrEndTransaction() != 0) return 14;
+    if (btrBeginTransaction() != 0) return 15;
+    for (int i = 0;; ++i) {  // enough to spill pages into the WAL before the kill
+      if (Replace(child_handle, Desc("T" + std::to_string(100000 + i), 't')) != 0) return 16;
+      if (i == 5000 && write(ready[1], "x", 1) != 1) return 17;
+    }
+  });
+  close(ready[1]);
+  char byte = 0;
+  const bool signalled = read(ready[0], &byte, 1) == 1;
+  close(ready[0]);
+  kill(pid, SIGKILL);
+  ASSERT_EQ(ExitCode(pid), 128 + SIGKILL);
+  ASSERT_TRUE(signalled);
+
+  ASSERT_EQ(QrtInitializeFauxBtrieve(settings_.c_str(), ""), 0);
+  EXPECT_EQ(Check(), "0 ok");
+  std::sort(committed.begin(), committed.end());
+  EXPECT_EQ(DumpRecords("desc"), committed);
+}
+
+TEST_F(StoreTest, TwoProcessesWritingAtOnceLoseNoRecord) {
+  CloseRecordStore();
+  auto writer = [&](char prefix) {
+    return [this, prefix] {
+      if (QrtInitializeFauxBtrieve(settings_.c_str(), "") != 0) return 10;
+      const int32_t handle = CBtrvOapi();
+      if (btrOpen(handle, "", "desc", 1, 1, 0) != 0) return 11;
+      for (int row = 0; row < 40; ++row) {
+        const bool grouped = row % 2 == 0;  // alternate: a posted row, and single writes
+        if (grouped && btrBeginTransaction() != 0) return 12;
+        for (int i = 0; i < 13; ++i) {
+          std::string key = std::string(1, prefix) + std::to_string(1000 + row * 13 + i);
+          if (Replace(handle, Desc(key)) != 0) return 13;
+        }
+        if (grouped && btrEndTransaction() != 0) return 14;
+      }
+      return 0;
+    };
+  };
+  const pid_t first = Spawn(writer('X'));
+  const pid_t second = Spawn(writer('Y'));
+  EXPECT_EQ(ExitCode(first), 0);
+  EXPECT_EQ(ExitCode(second), 0);
+
+  ASSERT_EQ(QrtInitializeFauxBtrieve(settings_.c_str(), ""), 0);
+  const std::vector<std::string> keys = DescKeys();
+  EXPECT_EQ(keys.size(), 2u * 40 * 13);
+  for (char prefix : {'X', 'Y'}) {
+    for (int n = 1000; n < 1000 + 40 * 13; ++n) {
+      const std::string key = prefix + std::to_string(n);
+      EXPECT_TRUE(std::binary_search(keys.begin(), keys.end(), key)) << key;
+    }
+  }
+  EXPECT_EQ(Check(), "0 ok");
+}
+
+}  // namespace
+}  // namespace quillmere
