@@ -1,0 +1,144 @@
+// The site configuration below the window against the private MariaDB: which settings reach
+// "utility.ini" and the connection, and what a failure leaves behind.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QSqlDatabase>
+
+#include "db/connection.h"
+#include "db/qt_text.h"
+#include "recfiles/CBtrvKafImport.h"
+#include "support/test_database.h"
+#include "support/test_support.h"
+
+namespace quillmere {
+namespace {
+
+using ::quillmere::testing::ReadFile;
+using ::quillmere::testing::TempDir;
+using ::quillmere::testing::TestDatabase;
+using ::quillmere::testing::WriteFile;
+using ::testing::HasSubstr;
+
+const QString kConnection = QStringLiteral("site-test");
+
+class SiteConfigurationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;
+    db_.emplace();
+    db_->ForgetAtEnd(kConnection);
+    paths_.program_dir = program_.path().string();
+    paths_.work_dir = work_.path().string();
+  }
+
+  bool Configure() { return ConfigureSite(paths_, kConnection, &config_, &error_); }
+  std::string UtilityIni() const { return ReadFile(work_.File("utility.ini")); }
+  QSqlDatabase Connection() const { return QSqlDatabase::database(kConnection, false); }
+
+  std::optional<TestDatabase> db_;  // destroyed last: it removes the connections
+  TempDir program_, work_;
+  SitePaths paths_;
+  SiteConfiguration config_;
+  std::string error_;
+};
+
+TEST_F(SiteConfigurationTest, NoSettingsFileGivesEveryDefault) {
+  EXPECT_FALSE(Configure());  // nothing listens at the default host
+  EXPECT_EQ(UtilityIni(),
+            "DriverID=MySQL\r\nserver=localhost\r\nUser_Name=root\r\nPassword=rezoreza\r\n"
+            "database=Pellam\r\n");
+  EXPECT_FALSE(error_.empty());
+  const QSqlDatabase conn = Connection();
+  EXPECT_EQ(conn.hostName(), QStringLiteral("localhost"));
+  EXPECT_EQ(conn.port(), 3306);
+  EXPECT_EQ(conn.userName(), QStringLiteral("root"));
+  EXPECT_EQ(conn.password(), QStringLiteral("rezoreza"));
+  EXPECT_EQ(conn.databaseName(), QStringLiteral("Pellam"));
+}
+
+TEST_F(SiteConfigurationTest, OnlyDatabaseNameKeepsTheOtherDefaults) {
+  WriteFile(program_.File("VELFILES.ini"), "[VelfilesNdx]\r\nmdbbase=" + db_->name() + "\r\n");
+  Configure();
+  EXPECT_EQ(UtilityIni(),
+            "DriverID=MySQL\r\nserver=localhost\r\nUser_Name=root\r\nPassword=rezoreza\r\n"
+            "database=" +
+                db_->name() + "\r\n");
+  EXPECT_EQ(Connection().databaseName(), FromRecordText(db_->name()));
+  EXPECT_EQ(Connection().hostName(), QStringLiteral("localhost"));
+}
+
+TEST_F(SiteConfigurationTest, UpperCaseKeyNamesReachTheServer) {
+  WriteFile(program_.File("VELFILES.ini"),
+            "[VELFILESNDX]\r\nMDBSERV=" + TestDatabase::Host() + "\r\nMDBPORT=" +
+                std::to_string(TestDatabase::Port()) + "\r\nMDBUSER=" + TestDatabase::User() +
+                "\r\nMDBPASS=" + TestDatabase::Password() + "\r\nMDBBASE=" + db_->name() + "\r\n");
+  ASSERT_TRUE(Configure()) << error_;
+  EXPECT_EQ(UtilityIni(), "DriverID=MySQL\r\nserver=" + TestDatabase::Host() + "\r\nUser_Name=" +
+                              TestDatabase::User() + "\r\nPassword=" + TestDatabase::Password() +
+                              "\r\ndatabase=" + db_->name() + "\r\n");
+  EXPECT_TRUE(Connection().isOpen());
+  EXPECT_EQ(Connection().databaseName(), FromRecordText(db_->name()));
+}
+
+TEST_F(SiteConfigurationTest, UtilityIniIsReadableByTheOwnerOnly) {
+  WriteFile(work_.File("utility.ini"), "old text, longer than the new one will be ...........");
+  ::chmod(work_.File("utility.ini").c_str(), 0644);
+  WriteFile(program_.File("VELFILES.ini"), db_->SettingsText());
+  ASSERT_TRUE(Configure()) << error_;
+  struct stat st {};
+  ASSERT_EQ(::stat(work_.File("utility.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_THAT(UtilityIni(), ::testing::StartsWith("DriverID=MySQL\r\n"));
+}
+
+TEST_F(SiteConfigurationTest, SettingsNameFromTheRunOptionsIsReadInTheProgramFolder) {
+  WriteFile(program_.File("VELFILES.ini"), "[VelfilesNdx]\nmdbbase=wrong\n");
+  WriteFile(program_.File("site2.ini"), db_->SettingsText());
+  paths_.velfiles_name = "site2.ini";
+  ASSERT_TRUE(Configure()) << error_;
+  EXPECT_EQ(config_.settings_path, program_.File("site2.ini"));
+  EXPECT_EQ(config_.host_settings_path, program_.File("zel.ini"));
+  EXPECT_EQ(Connection().databaseName(), FromRecordText(db_->name()));
+}
+
+TEST_F(SiteConfigurationTest, StoppedServerGivesTheDriversError) {
+  // Port 9 (discard): no server listens there.
+  WriteFile(program_.File("VELFILES.ini"),
+            "[VelfilesNdx]\nmdbserv=127.0.0.1\nmdbport=9\nmdbbase=" + db_->name() + "\n");
+  EXPECT_FALSE(Configure());
+  EXPECT_THAT(error_, HasSubstr("Can't connect"));
+  EXPECT_FALSE(Connection().isOpen());
+}
+
+TEST_F(SiteConfigurationTest, UnwritableUtilityIniStopsBeforeTheConnection) {
+  WriteFile(program_.File("VELFILES.ini"), db_->SettingsText());
+  paths_.work_dir = work_.File("no-such-folder");
+  EXPECT_FALSE(Configure());
+  EXPECT_THAT(error_, HasSubstr("utility.ini"));
+  EXPECT_FALSE(QSqlDatabase::contains(kConnection));
+}
+
+TEST_F(SiteConfigurationTest, RecordFileLibraryUsesTheSettingsFile) {
+  // The store lives where the settings file's datapath says; a file created there is found.
+  WriteFile(program_.File("VELFILES.ini"), db_->SettingsText() + "datapath=store\n");
+  std::filesystem::create_directory(program_.path() / "store");
+  ASSERT_TRUE(Configure()) << error_;
+  ASSERT_EQ(btrCreateFile("jcki", 99, 21), 0);
+  EXPECT_TRUE(std::filesystem::exists(program_.path() / "store" / "recfiles.sqlite"));
+}
+
+TEST(ParamsFromLines, ReplacesTheWholeList) {
+  const ConnectionParams p =
+      ParamsFromLines("driverid=MySQL\r\nSERVER=db1\nUser_Name=u=v\r\nnoise\r\n", 3307);
+  EXPECT_EQ(p.driver_id, "MySQL");
+  EXPECT_EQ(p.server, "db1");
+  EXPECT_EQ(p.user_name, "u=v");  // the value runs to the line end, "=" included
+  EXPECT_EQ(p.password, "");      // absent lines leave nothing behind
+  EXPECT_EQ(p.database, "");
+  EXPECT_EQ(p.port, 3307);
+}
+
+}  // namespace
+}  // namespace quillmere

@@ -1,0 +1,135 @@
+// The Policy table over Qt SQL against the private MariaDB.
+#include "db/sql_policy_table.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "support/test_database.h"
+
+namespace quillmere {
+namespace {
+
+using ::quillmere::testing::TestDatabase;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+const QString kConnection = QStringLiteral("policy");
+
+PolicyRow Row(std::string agency, std::string pol_num) {
+  PolicyRow row;
+  row.AgyCode = std::move(agency);
+  row.PolNum = std::move(pol_num);
+  row.CltNum = "  C001";
+  row.CmpCode = "CMP";
+  row.TrnCode = "NEW";
+  row.ClsCode = "  1";
+  row.DptCode = "AB";
+  row.InvNum = "500001";
+  row.EntryDate = DateTime{{2025, 1, 2}, 9, 5, 7};
+  row.PolicyDate = Date{2024, 12, 31};
+  return row;
+}
+
+class SqlPolicyTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;
+    db_.emplace();
+    db_->Connect(kConnection);
+    table_.emplace(kConnection);
+    ASSERT_TRUE(table_->Open(&error_)) << error_;
+  }
+
+  std::vector<std::string> Rows(const std::string& columns) {
+    return db_->Rows("SELECT " + columns + " FROM Policy ORDER BY PolicyID");
+  }
+
+  std::optional<TestDatabase> db_;
+  std::optional<SqlPolicyTable> table_;
+  std::string error_;
+};
+
+TEST_F(SqlPolicyTableTest, InsertsEveryColumnThePostingWrites) {
+  ASSERT_TRUE(table_->Post(Row("01", "BF-241231-500001    "), &error_)) << error_;
+  EXPECT_THAT(
+      Rows("CONCAT('[', AgyCode, '][', PolNum, ']'), PolSeq, CltNum, CmpCode, TrnCode, ClsCode, "
+           "DptCode, InvNum, DATE_FORMAT(EntryDate, '%Y-%m-%d %H:%i:%s'), "
+           "DATE_FORMAT(EffectiveDate, '%Y-%m-%d %H:%i:%s'), ExpirationDate = EffectiveDate, "
+           "BinderEffectDate = EffectiveDate, BinderExpireDate = EffectiveDate, "
+           "PolicyTermExpDate = EffectiveDate, PolicyTermEffDate = EffectiveDate"),
+      ElementsAre("[01][BF-241231-500001    ]|99|  C001|CMP|NEW|  1|AB|500001|"
+                  "2025-01-02 09:05:07|2024-12-31 00:00:00|1|1|1|1|1"));
+  EXPECT_THAT(Rows("Status, PQBFlag, CmpStatus, CurrentPremium, CurrentNonPremium, TotalPremium, "
+                   "TotalNonPremium, CONCAT('[', NameInsuredCode, ']'), PolicyTermMonths, "
+                   "CancelMethod, MinEarnedPrem, UnearnedFactor, ReturnPremium, WrittenAmt, "
+                   "CmpName, StartRiskSeq, CurRiskSeq, `Prd Code`, `Opr Code`, D_filler1, "
+                   "D_filler2, D_filler3, EndorseNumber, ActiveSeq, TagDesc, "
+                   "OverrideAnnualized, HostNotes, HostRenewalFlag"),
+              ElementsAre("0|0|3|0|0|0|0|[]|1|0|0|0|0|0|Balance Forward|1|1|KRV|KRV|0|8|2|-1|1|"
+                          "Beginning Balance|N|host default|7"));
+}
+
+TEST_F(SqlPolicyTableTest, SecondPostUpdatesAndKeepsHostColumns) {
+  ASSERT_TRUE(table_->Post(Row("01", "BF-A"), &error_)) << error_;
+  db_->Exec("UPDATE Policy SET HostNotes = 'kept', HostRenewalFlag = 3");
+  PolicyRow again = Row("01", "BF-A");
+  again.InvNum = "500002";
+  again.EntryDate = DateTime{{2025, 2, 3}, 14, 0, 0};
+  again.CmpName = "Changed";
+  ASSERT_TRUE(table_->Post(again, &error_)) << error_;
+  EXPECT_THAT(Rows("AgyCode, PolNum, PolSeq, InvNum, DATE_FORMAT(EntryDate, '%Y-%m-%d %H:%i'), "
+                   "CmpName, HostNotes, HostRenewalFlag"),
+              ElementsAre("01|BF-A|99|500002|2025-02-03 14:00|Changed|kept|3"));
+}
+
+TEST_F(SqlPolicyTableTest, PostingTheSameRowTwiceInOneSecondStillUpdates) {
+  // An update that changes nothing reports no changed rows; the row must not be inserted again.
+  ASSERT_TRUE(table_->Post(Row("01", "BF-A"), &error_)) << error_;
+  ASSERT_TRUE(table_->Post(Row("01", "BF-A"), &error_)) << error_;
+  EXPECT_THAT(Rows("PolNum"), ElementsAre("BF-A"));
+}
+
+TEST_F(SqlPolicyTableTest, MatchesIdentifyingColumnsExactly) {
+  // The columns' collation is case-insensitive and ignores trailing blanks; the match is not.
+  db_->Exec(
+      "INSERT INTO Policy (AgyCode, PolNum, PolSeq, InvNum) VALUES "
+      "('01', 'bf-a', 99, 'case'), ('01', 'BF-A  ', 99, 'blanks'), "
+      "('01 ', 'BF-A', 99, 'agency'), ('01', 'BF-A', 98, 'seq'), "
+      "('01', 'BF-\xc9', 99, 'latin1')");
+  ASSERT_TRUE(table_->Post(Row("01", "BF-A"), &error_)) << error_;
+  PolicyRow latin1 = Row("01", "BF-\xc9");
+  latin1.InvNum = "updated";
+  ASSERT_TRUE(table_->Post(latin1, &error_)) << error_;
+  EXPECT_THAT(Rows("CONCAT('[', AgyCode, '|', PolNum, '|', PolSeq, '] ', InvNum)"),
+              ElementsAre("[01|bf-a|99] case", "[01|BF-A  |99] blanks", "[01 |BF-A|99] agency",
+                          "[01|BF-A|98] seq", "[01|BF-\xc9|99] updated", "[01|BF-A|99] 500001"));
+}
+
+TEST_F(SqlPolicyTableTest, OpenFailsWithoutTheTable) {
+  db_->Exec("DROP TABLE Policy");
+  SqlPolicyTable table(kConnection);
+  EXPECT_FALSE(table.Open(&error_));
+  EXPECT_THAT(error_, HasSubstr("Policy"));
+}
+
+TEST_F(SqlPolicyTableTest, OpenFailsWhenAWrittenColumnIsMissing) {
+  db_->Exec("ALTER TABLE Policy DROP COLUMN `Opr Code`");
+  SqlPolicyTable table(kConnection);
+  EXPECT_FALSE(table.Open(&error_));
+  EXPECT_THAT(error_, HasSubstr("Opr Code"));
+}
+
+TEST_F(SqlPolicyTableTest, OpenFailsWithoutConnection) {
+  SqlPolicyTable table(QStringLiteral("never-opened"));
+  EXPECT_FALSE(table.Open(&error_));
+  EXPECT_THAT(error_, HasSubstr("connection"));
+}
+
+TEST_F(SqlPolicyTableTest, PostReportsALostTable) {
+  db_->Exec("DROP TABLE Policy");
+  EXPECT_FALSE(table_->Post(Row("01", "BF-A"), &error_));
+  EXPECT_THAT(error_, HasSubstr("Policy"));
+}
+
+}  // namespace
+}  // namespace quillmere
