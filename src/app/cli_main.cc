@@ -1,1 +1,282 @@
-int main() { return 0; }
+// quillmere-cli: the import check, the import and the GL chart export without a window.
+#include <signal.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "db/connection.h"
+#include "db/sql_policy_table.h"
+#include "export/gl_export.h"
+#include "import/import_run.h"
+#include "recfiles/CBtrvKafImport.h"
+#include "startup/registry.h"
+#include "startup/run_options.h"
+#include "startup/site_settings.h"
+
+namespace quillmere {
+namespace {
+
+constexpr char kUsage[] =
+    "usage: quillmere-cli COMMAND [options]\n"
+    "\n"
+    "Commands:\n"
+    "  check    check a balance sheet CSV against the agency's master file; posts nothing\n"
+    "  import   check, then post a clean file: journal entries, invoices and policies\n"
+    "  export   write the agency's GL chart as a balance sheet CSV template\n"
+    "\n"
+    "Options (defaults as the window's):\n"
+    "  --settings FILE  data-directory settings file (default VELFILES.ini beside the program,\n"
+    "                   or the name the per-user registry and /c would give the window)\n"
+    "  --host FILE      host settings file handed to the record-file library (default zel.ini\n"
+    "                   beside the program)\n"
+    "  --agency CODE    agency code, at most 2 characters (default: the per-user registry\n"
+    "                   value AgencyCode, else 01)\n"
+    "  --date M/D/YYYY  posting date (default: the last day of last month)\n"
+    "  --csv FILE       balance sheet CSV (default balances.csv)\n"
+    "  --je N           starting JE number; the first one posted is the next free above it\n"
+    "                   (default 100000)\n"
+    "  --inv N          starting invoice number, likewise (default 500000)\n"
+    "  --log-dir DIR    where the run log balances_<stamp>.txt is written (default: here)\n"
+    "  --force          export: replace an existing CSV file\n"
+    "  --help           this text\n"
+    "\n"
+    "Exit codes: 0 done (check: the file is clean); 1 the file has errors, nothing posted;\n"
+    "2 setup failure (settings, database, CSV not found, bad option); 3 posting stopped\n"
+    "part-way (the rows before are posted whole; the run log names the row).\n"
+    "Messages go to standard error; Ctrl-C during posting stops at the next row boundary.\n";
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) { g_interrupted = 1; }
+
+class CliOperator : public Operator {
+ public:
+  void ErrorWindow(const std::string& message) override { std::cerr << message << "\n"; }
+  bool Confirm(const std::string& prompt) override {
+    std::cerr << prompt << " (no)\n";
+    return false;
+  }
+  void SetStatus(const std::string& text) override {
+    if (tty_) std::cerr << "\r\033[K" << text << std::flush;
+  }
+  void ProcessEvents() override {}
+  void Launch(const std::string&) override {}
+  void ShowProgress(long long done, long long total) override {
+    if (tty_ && total > 0)
+      std::cerr << "\r\033[KPass 1: " << done * 100 / total << "%" << std::flush;
+  }
+  bool StopRequested() override { return g_interrupted != 0; }
+  void EndLine() {
+    if (tty_) std::cerr << "\r\033[K" << std::flush;
+  }
+
+ private:
+  bool tty_ = isatty(STDERR_FILENO) != 0;
+};
+
+struct CliOptions {
+  std::string command;
+  std::map<std::string, std::string> values;
+  bool force = false;
+};
+
+bool ParseArgs(int argc, char** argv, CliOptions* options, std::string* error) {
+  static const char* const kValued[] = {"--settings", "--host", "--agency", "--date",
+                                        "--csv",      "--je",   "--inv",    "--log-dir"};
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--force") {
+      options->force = true;
+      continue;
+    }
+    bool valued = false;
+    for (const char* name : kValued) {
+      if (arg == name) {
+        if (i + 1 >= argc) {
+          *error = arg + " needs a value";
+          return false;
+        }
+        options->values[arg] = argv[++i];
+        valued = true;
+      } else if (arg.rfind(std::string(name) + "=", 0) == 0) {
+        options->values[name] = arg.substr(std::string(name).size() + 1);
+        valued = true;
+      }
+    }
+    if (valued) continue;
+    if (!arg.empty() && arg[0] == '-') {
+      *error = "unknown option " + arg;
+      return false;
+    }
+    if (!options->command.empty()) {
+      *error = "one command only, not " + options->command + " and " + arg;
+      return false;
+    }
+    options->command = arg;
+  }
+  if (options->command != "check" && options->command != "import" && options->command != "export") {
+    *error =
+        options->command.empty() ? "a command is needed" : "unknown command " + options->command;
+    return false;
+  }
+  return true;
+}
+
+bool ParseNumber(const std::string& text, int64_t* out) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  *out = std::stoll(text);
+  return true;
+}
+
+int Main(int argc, char** argv) {
+  CliOptions options;
+  std::string error;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+  }
+  if (!ParseArgs(argc, argv, &options, &error)) {
+    std::cerr << "quillmere-cli: " << error << "\n\n" << kUsage;
+    return 2;
+  }
+  const auto value = [&](const std::string& name, const std::string& fallback) {
+    const auto it = options.values.find(name);
+    return it == options.values.end() ? fallback : it->second;
+  };
+
+  const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
+  const std::string program_dir = std::filesystem::path(exe).parent_path().string();
+  RunOptions run_options;
+  try {
+    run_options = SettleRunOptions(exe, {}, RegistryFilePath());
+  } catch (const RegistryError& e) {
+    std::cerr << "quillmere-cli: " << e.what() << "\n";
+    return 2;
+  }
+  const std::string settings_path =
+      value("--settings", ProgramFilePath(program_dir, run_options.VelFilesName));
+  const std::string host_path = value("--host", ProgramFilePath(program_dir, run_options.ININame));
+  if (!std::filesystem::exists(settings_path)) {
+    std::cerr << "quillmere-cli: the settings file " << settings_path << " is not there\n";
+    return 2;
+  }
+
+  const SiteSettings settings = ReadSiteSettings(settings_path);
+  if (const int16_t status = QrtInitializeFauxBtrieve(settings_path.c_str(), host_path.c_str());
+      status != 0) {
+    std::cerr << "quillmere-cli: the record files of " << settings_path
+              << " cannot be opened, status is " << status << "\n";
+    return 2;
+  }
+  const QString connection = QStringLiteral("quillmere-cli");
+  if (!OpenConnection(connection, ParamsFromSettings(settings), &error)) {
+    std::cerr << "quillmere-cli: cannot connect to the database: " << error << "\n";
+    return 2;
+  }
+
+  SqlPolicyTable policy_table(connection);
+  ClientFileSet files(
+      &policy_table, [] { return StringDateStamp(); }, value("--log-dir", "."));
+  CliOperator op;
+  const std::string agency = value("--agency", run_options.sLastAgyCode);
+  const std::string csv = value("--csv", "balances.csv");
+
+  if (options.command == "export") {
+    if (std::filesystem::exists(csv) && !options.force) {
+      std::cerr << "quillmere-cli: " << csv << " exists; give --force to replace it\n";
+      return 2;
+    }
+    if (agency.size() > 2) {
+      std::cerr << "quillmere-cli: the agency code [" << agency
+                << "] is longer than 2 characters; nothing was exported\n";
+      return 2;
+    }
+    if (!files.OpenClientFiles(op, &error)) {
+      std::cerr << "quillmere-cli: " << error << "\n";
+      return 2;
+    }
+    const std::string log = files.log().path();
+    const ExportOutcome outcome = ExportGlChart(files, op, {agency, csv, false});
+    if (outcome != ExportOutcome::kWritten) return 2;
+    std::cout << "Wrote " << csv << "\nRun log: " << log << "\n";
+    return 0;
+  }
+
+  ImportRequest request;
+  request.agency_code = agency;
+  request.csv_path = csv;
+  const Date today = NowLocal().date;
+  request.posting_date = value("--date", FormatShortDate(LastDayOfLastMonth(today)));
+  if (!ParseNumber(value("--je", "100000"), &request.first_je_number) ||
+      !ParseNumber(value("--inv", "500000"), &request.first_inv_number)) {
+    std::cerr << "quillmere-cli: --je and --inv take a whole number from 0 to 999999\n";
+    return 2;
+  }
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+  ImportRun run(files, op);
+  const ImportOutcome outcome = options.command == "check" ? run.Check(request) : run.Run(request);
+  op.EndLine();
+  const ImportSummary& s = run.summary();
+  if (outcome == ImportOutcome::kErrors) {
+    // The error lines stand in the run log between its start and the closing message.
+    std::FILE* f = std::fopen(s.run_log.c_str(), "rb");
+    std::cout << s.error_lines << " error line(s) in " << s.rows << " row(s):\n";
+    if (f != nullptr) {
+      char buffer[4096];
+      bool in_errors = false;
+      while (std::fgets(buffer, sizeof buffer, f) != nullptr) {
+        std::string line = buffer;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        if (line.rfind("Errors found in input file.", 0) == 0) break;
+        if (in_errors) std::cout << line << "\n";
+        if (line.rfind("Posting Balances Effective [", 0) == 0) in_errors = true;
+      }
+      std::fclose(f);
+    }
+  } else if (outcome != ImportOutcome::kSetupFailed) {
+    std::cout << "Rows read: " << s.rows << "\n";
+    if (options.command == "import") {
+      std::cout << "Rows posted: " << s.posted << "\nZero rows skipped: " << s.skipped << "\n";
+      if (!s.first_je.empty())
+        std::cout << "JE numbers: " << s.first_je << " to " << s.last_je << "\n";
+      if (!s.first_inv.empty()) {
+        std::cout << "Invoice numbers: " << s.first_inv << " to " << s.last_inv << "\n";
+      }
+      if (s.messages > 0) std::cout << "Messages shown: " << s.messages << " (see the run log)\n";
+    }
+  }
+  if (!s.run_log.empty()) std::cout << "Run log: " << s.run_log << "\n";
+  switch (outcome) {
+    case ImportOutcome::kPosted:
+      return 0;
+    case ImportOutcome::kErrors:
+      return 1;
+    case ImportOutcome::kSetupFailed:
+      return 2;
+    case ImportOutcome::kStopped:
+      return 3;
+  }
+  return 2;
+}
+
+}  // namespace
+}  // namespace quillmere
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  return quillmere::Main(argc, argv);
+}
