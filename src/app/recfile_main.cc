@@ -41,9 +41,9 @@ commands:
                                      length)
   check                              integrity check of the store; exit 0 when ok
 
-record lines: a raw line is exactly the record length in bytes, then LF or CR LF; lines are
-read by length, so a record may hold any byte, CR and LF included. A --hex line is twice the
-record length in hex digits, then LF or CR LF.
+record lines: a raw line is exactly the record length in bytes, then LF or CR LF (the last
+line too); lines are read by length, so a record may hold any byte, CR and LF included. A --hex
+line is twice the record length in hex digits, then LF or CR LF.
 
 exit status: 0 done, 1 failed (message on standard error), 2 wrong usage.
 )";

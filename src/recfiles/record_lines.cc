@@ -88,7 +88,10 @@ bool ParseRecordLines(std::string_view data, uint32_t record_length, bool hex,
       rest.remove_prefix(1);
     } else if (rest.starts_with("\r\n")) {
       rest.remove_prefix(2);
-    } else if (!rest.empty()) {
+    } else if (rest.empty() && length == record_length) {
+      *error = "line " + std::to_string(line) + ": no line end after the record";
+      return false;
+    } else {
       // Longer than a record, or shorter and the next line ran into it.
       *error = length > record_length
                    ? "line " + std::to_string(line) + ": more than " +

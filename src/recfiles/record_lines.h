@@ -1,8 +1,10 @@
 // The line format of quillmere-recfile's load and dump: one record per line.
 //
-// Raw lines: exactly `record_length` bytes, then LF or CR LF (the last line may lack its end).
-// A line is read by length, so a record may itself hold CR or LF bytes.
-// Hex lines: exactly 2 * `record_length` hex digits (either letter case), then LF or CR LF.
+// Raw lines: exactly `record_length` bytes, then LF or CR LF, the last line too. A line is read
+// by length, so a record may itself hold CR or LF bytes; the required line end after each
+// record catches a short line that would otherwise borrow the next line's bytes.
+// Hex lines: exactly 2 * `record_length` hex digits (either letter case), then LF or CR LF (the
+// last line may lack its end).
 // A file that ends with a line end has no empty line after it; any other empty line is an
 // error.
 #pragma once

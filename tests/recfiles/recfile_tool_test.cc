@@ -1,0 +1,216 @@
+// quillmere-recfile, run as a program on a store in a temporary folder, and its line parser.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "recfiles/record_lines.h"
+#include "recfiles/record_store.h"
+#include "support/test_support.h"
+
+namespace quillmere {
+namespace {
+
+using ::quillmere::testing::ReadFile;
+using ::quillmere::testing::TempDir;
+using ::quillmere::testing::WriteFile;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+struct ParseCase {
+  std::string_view data;
+  bool hex;
+  std::vector<std::string> want;  // records, when it parses
+  std::string_view error;         // the error, when it does not
+};
+
+TEST(ParseRecordLines, SplitsByLengthAndNamesTheBadLine) {
+  using namespace std::string_literals;
+  const ParseCase kCases[] = {
+      {"", false, {}, ""},
+      {"abc\ndef\r\n", false, {"abc", "def"}, ""},
+      {"abc", false, {}, "line 1: no line end after the record"},
+      {"a\rc\n\nxy\r\n", false, {"a\rc", "\nxy"}, ""},  // records may hold CR and LF
+      {"\xff\x80\x00\n"s, false, {"\xff\x80\x00"s}, ""},
+      {"abc\nab\n", false, {}, "line 2: 2 bytes, the record length is 3"},
+      {"abcd\n", false, {}, "line 1: more than 3 bytes before the line end"},
+      {"abc\n\n", false, {}, "line 2: 0 bytes, the record length is 3"},  // an empty line
+      {"ab\nabc\n", false, {}, "line 1: 2 bytes, the record length is 3"},
+      {"41ff00\r\n7a7A7a\n", true, {"A\xff\x00"s, "zzz"}, ""},
+      {"41ff00", true, {"A\xff\x00"s}, ""},
+      {"41ff00\n41ff\n", true, {}, "line 2: 4 hex digits, the record length is 6 (3 bytes)"},
+      {"41ff00\n41fg00\n", true, {}, "line 2: not hex digits"},
+      {"41ff00\n\n", true, {}, "line 2: 0 hex digits, the record length is 6 (3 bytes)"},
+  };
+  for (const ParseCase& c : kCases) {
+    std::vector<std::string> records;
+    std::string error;
+    const bool ok = ParseRecordLines(c.data, 3, c.hex, &records, &error);
+    EXPECT_EQ(ok, c.error.empty()) << c.data;
+    EXPECT_EQ(error, c.error) << c.data;
+    if (ok) {
+      EXPECT_EQ(records, c.want) << c.data;
+    }
+  }
+}
+
+TEST(HexDecode, RefusesOddLengthsAndNonDigits) {
+  EXPECT_EQ(HexDecode("00fFa0"), std::string("\x00\xff\xa0", 3));
+  EXPECT_EQ(HexDecode("0"), std::nullopt);
+  EXPECT_EQ(HexDecode("0x"), std::nullopt);
+  EXPECT_EQ(HexEncode(std::string("\x00\xff\xa0", 3)), "00FFA0");
+}
+
+struct ToolRun {
+  int exit_code = -1;
+  std::string out, err;
+};
+
+class RecfileToolTest : public ::testing::Test {
+ protected:
+  // Runs quillmere-recfile with `args` (shell words; the temporary paths need no quoting).
+  ToolRun Tool(const std::string& args, const std::string& env = "") {
+    const std::string out = dir_.File("tool.out"), err = dir_.File("tool.err");
+    const std::string command =
+        env + " " + QUILLMERE_BINARY_DIR "/quillmere-recfile " + args + " >" + out + " 2>" + err;
+    const int wstatus = std::system(command.c_str());
+    ToolRun run;
+    run.exit_code = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    run.out = ReadFile(out);
+    run.err = ReadFile(err);
+    return run;
+  }
+  std::string Dir() const { return "--dir " + dir_.path().string(); }
+  void Init() { ASSERT_EQ(Tool(Dir() + " init").exit_code, 0); }
+  // A 64-byte desc record with every byte value somewhere: key `n`, then bytes from `n`.
+  static std::string Desc(int n) {
+    std::string record = "K" + std::to_string(100 + n);
+    record.resize(11, '\0');
+    for (int i = 11; i < 64; ++i) record += static_cast<char>((n * 53 + i) % 256);
+    return record;
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(RecfileToolTest, InitLoadDumpRoundTripsEveryByte) {
+  Init();
+  std::vector<std::string> records;
+  std::string input;
+  for (int n = 9; n >= 0; --n) {  // out of key order; CR LF line ends
+    records.push_back(Desc(n));
+    input += records.back() + "\r\n";
+  }
+  WriteFile(dir_.File("desc.bin"), input);
+  ToolRun load = Tool(Dir() + " load desc " + dir_.File("desc.bin"));
+  ASSERT_EQ(load.exit_code, 0) << load.err;
+  std::sort(records.begin(), records.end());
+  std::string want;
+  for (const std::string& r : records) want += r + "\n";
+  ToolRun dump = Tool(Dir() + " dump desc");
+  ASSERT_EQ(dump.exit_code, 0) << dump.err;
+  EXPECT_EQ(dump.out, want);
+
+  // Hex out of one store and into another gives the same bytes.
+  ToolRun hex = Tool(Dir() + " dump desc --hex");
+  ASSERT_EQ(hex.exit_code, 0);
+  TempDir other;
+  WriteFile(other.File("desc.hex"), hex.out);
+  ASSERT_EQ(Tool("--dir " + other.path().string() + " init").exit_code, 0);
+  ASSERT_EQ(Tool("--dir " + other.path().string() + " load desc --hex " + other.File("desc.hex"))
+                .exit_code,
+            0);
+  EXPECT_EQ(Tool("--dir " + other.path().string() + " dump desc").out, want);
+
+  // --from starts at the first key at or above the given one.
+  ToolRun from = Tool(Dir() + " dump desc --from K105");
+  EXPECT_EQ(from.out, want.substr(5 * 65));
+}
+
+TEST_F(RecfileToolTest, CreateListAndCheck) {
+  Init();
+  ASSERT_EQ(Tool(Dir() + " create extra --reclen 5 --keylen 2").exit_code, 0);
+  WriteFile(dir_.File("extra.txt"), "ab123\ncd456\nab789\n");  // ab twice: the last one stays
+  ASSERT_EQ(Tool(Dir() + " load extra " + dir_.File("extra.txt")).exit_code, 0);
+  EXPECT_EQ(Tool(Dir() + " dump extra").out, "ab789\ncd456\n");
+  const ToolRun list = Tool("--settings " + dir_.File("site.ini") + " --host /site/zel.ini list");
+  ASSERT_EQ(list.exit_code, 0) << list.err;  // site.ini is absent: its folder is the store's
+  EXPECT_EQ(list.out, "data directory: " + dir_.path().string() +
+                          "\nhost settings: /site/zel.ini\n"
+                          "name\trecord_length\tkey_length\trecords\n"
+                          "ap\t150\t16\t0\ndesc\t64\t11\t0\nextap\t138\t16\t0\nextra\t5\t2\t2\n"
+                          "jcki\t99\t14\t0\npol\t120\t25\t0\ntrans.ndx\t64\t8\t0\n");
+  EXPECT_EQ(Tool(Dir() + " check").out, "ok\n");
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_.path() / kRecordStoreFileName).c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "UPDATE extra SET record = x'00'", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  const ToolRun check = Tool(Dir() + " check");
+  EXPECT_EQ(check.exit_code, 1);
+  EXPECT_THAT(check.err, HasSubstr("extra: 2 record(s) of the wrong length"));
+}
+
+TEST_F(RecfileToolTest, FailuresExitNonZeroWithAMessage) {
+  const std::string empty_dir = dir_.File("empty");
+  std::filesystem::create_directories(empty_dir);
+  const std::string store = dir_.File("store");
+  std::filesystem::create_directories(store);
+  ASSERT_EQ(Tool("--dir " + store + " init").exit_code, 0);
+  const std::string good = "K1" + std::string(62, 'x') + "\n";
+  WriteFile(dir_.File("short.bin"), good + "K2 too short\n");
+  WriteFile(dir_.File("bad.hex"), std::string(128, '0') + "\n" + std::string(127, '0') + "g\n");
+  const struct {
+    std::string args;
+    int want_exit;
+    std::string want_message;
+  } kCases[] = {
+      {"--dir " + empty_dir + " list", 1, "no record-file store in " + empty_dir},
+      {"--dir " + empty_dir + " dump desc", 1, "no record-file store"},
+      {"--dir " + dir_.File("nowhere") + " init", 1, "no data directory"},
+      {"--dir " + store + " load desc " + dir_.File("short.bin"), 1,
+       "short.bin: line 2: 12 bytes, the record length is 64; nothing loaded"},
+      {"--dir " + store + " load desc --hex " + dir_.File("bad.hex"), 1,
+       "bad.hex: line 2: not hex digits; nothing loaded"},
+      {"--dir " + store + " load nosuch " + dir_.File("short.bin"), 1, "no record file nosuch"},
+      {"--dir " + store + " dump nosuch", 1, "no record file nosuch"},
+      {"--dir " + store + " load desc " + dir_.File("absent.bin"), 1, "cannot read"},
+      {"--dir " + store + " create desc --reclen 64 --keylen 11", 1, "desc exists already"},
+      {"--dir " + store + " create x --reclen 4 --keylen 5", 1, "do not fit"},
+      {"--dir " + store + " create x --reclen 4", 2, "create needs NAME --reclen N --keylen K"},
+      {"list", 2, "give either --dir or --settings"},
+      {"--dir " + store + " frobnicate", 2, "unknown command frobnicate"},
+  };
+  for (const auto& c : kCases) {
+    const ToolRun run = Tool(c.args);
+    EXPECT_EQ(run.exit_code, c.want_exit) << c.args;
+    EXPECT_THAT(run.err, HasSubstr(c.want_message)) << c.args;
+  }
+  EXPECT_THAT(Tool("--dir " + store + " dump desc").out, IsEmpty());  // nothing half-loaded
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(empty_dir) / kRecordStoreFileName));
+}
+
+TEST_F(RecfileToolTest, LoadIntoALockedStoreLoadsNothing) {
+  Init();
+  WriteFile(dir_.File("desc.bin"), Desc(1) + "\n" + Desc(2) + "\n");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_.path() / kRecordStoreFileName).c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  const ToolRun load =
+      Tool(Dir() + " load desc " + dir_.File("desc.bin"), "QUILLMERE_RECFILE_BUSY_MS=100");
+  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  EXPECT_EQ(load.exit_code, 1);
+  EXPECT_THAT(load.err, HasSubstr("status is 85 (the store is locked by another process)"));
+  EXPECT_THAT(Tool(Dir() + " dump desc").out, IsEmpty());
+}
+
+}  // namespace
+}  // namespace quillmere
