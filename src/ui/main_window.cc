@@ -1,0 +1,347 @@
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDateEdit>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFocusEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStyle>
+#include <QUrl>
+
+#include "db/agency.h"
+#include "db/qt_text.h"
+#include "export/gl_export.h"
+#include "recfiles/encodings.h"
+#include "ui/confirm_dialog.h"
+#include "ui/window_font.h"
+
+namespace quillmere {
+namespace {
+
+// A document-number box: 0 to 999999 in steps of 100; an entry left empty becomes 0.
+class NumberBox : public QSpinBox {
+ public:
+  explicit NumberBox(QWidget* parent) : QSpinBox(parent) {
+    setRange(0, 999999);
+    setSingleStep(100);
+  }
+  void fixup(QString& input) const override {
+    if (input.trimmed().isEmpty()) input = QStringLiteral("0");
+    QSpinBox::fixup(input);
+  }
+};
+
+int NumberEntry(const QSpinBox* box) {
+  bool ok = false;
+  const int value = box->cleanText().toInt(&ok);
+  return ok ? value : 0;
+}
+
+template <typename W>
+W* Place(W* widget, const char* name, int left, int top, int width, int height) {
+  widget->setObjectName(QString::fromLatin1(name));
+  widget->setGeometry(left, top, width, height);
+  return widget;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* text, int left, int top, int width,
+                  int height, Qt::Alignment alignment) {
+  auto* label =
+      Place(new QLabel(QString::fromLatin1(text), parent), name, left, top, width, height);
+  label->setAlignment(alignment | Qt::AlignVCenter);
+  return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int left, int top,
+                        int width) {
+  return Place(new QPushButton(QString::fromLatin1(text), parent), name, left, top, width, 32);
+}
+
+}  // namespace
+
+DesktopServices RealDesktopServices() {
+  DesktopServices services;
+  services.show_message = [](QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProgramName), text, QMessageBox::Ok,
+                    parent);
+    box.exec();
+  };
+  services.choose_file = [](QWidget* parent, const QString& preset) -> std::optional<QString> {
+    QFileDialog dialog(parent);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.selectFile(preset);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+      return std::nullopt;
+    }
+    return dialog.selectedFiles().first();
+  };
+  services.open_file = [](const QString& path) {
+    // Without an associated program there is nothing to open; the file is written all the same.
+    (void)QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+  };
+  return services;
+}
+
+// Marks an operation as running; at its end, closes the window if Quit was confirmed meanwhile.
+class TForm1::RunScope {
+ public:
+  explicit RunScope(TForm1* form) : form_(form) {
+    form_->running_ = true;
+    form_->stop_requested_ = false;
+  }
+  ~RunScope() {
+    form_->running_ = false;
+    form_->barProgress->hide();
+    if (form_->close_when_done_) form_->close();
+  }
+
+ private:
+  TForm1* form_;
+};
+
+TForm1::TForm1(WindowSetup setup, QWidget* parent)
+    : QWidget(parent),
+      setup_(std::move(setup)),
+      desktop_(RealDesktopServices()),
+      policy_table_(setup_.connection_name),
+      files_(
+          &policy_table_, [] { return StringDateStamp(); }, setup_.work_dir),
+      import_run_(files_, *this) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral("Quillmere Loader"));
+  setFixedSize(852, 292);
+  setFont(WindowFont());
+
+  const Qt::Alignment right = Qt::AlignRight;
+  Label1 = MakeLabel(this, "Label1", "Agency Code", 8, 27, 200, 23, right);
+  Label2 = MakeLabel(this, "Label2", "Posting Date", 8, 60, 200, 23, right);
+  Label3 = MakeLabel(this, "Label3", "CSV File Name", 8, 94, 200, 23, right);
+  Label4 = MakeLabel(this, "Label4", "Starting JE Number", 8, 130, 200, 23, right);
+  Label5 = MakeLabel(this, "Label5", "Starting Inv Number", 8, 163, 200, 23, right);
+  Label6 =
+      MakeLabel(this, "Label6", "Select an Option to Begin", 8, 207, 337, 26, Qt::AlignHCenter);
+  lblDSNNAme = MakeLabel(this, "lblDSNNAme", "DSN Name here", 8, 243, 337, 23, Qt::AlignHCenter);
+
+  edtAgy = Place(new QLineEdit(QStringLiteral("01"), this), "edtAgy", 224, 24, 49, 31);
+  edtAgy->installEventFilter(this);
+  edtAgyName =
+      Place(new QLineEdit(QStringLiteral("Your New Agency"), this), "edtAgyName", 280, 24, 329, 31);
+  edtAgyName->setEnabled(false);
+
+  edtPostDate = Place(new QDateEdit(this), "edtPostDate", 224, 59, 185, 31);
+  edtPostDate->setDisplayFormat(QStringLiteral("MM/dd/yyyy"));
+  edtPostDate->setCalendarPopup(true);
+
+  edtCSVName =
+      Place(new QLineEdit(QStringLiteral("balances.csv"), this), "edtCSVName", 224, 91, 385, 31);
+  btnBrowse = Place(new QPushButton(this), "btnBrowse", 615, 90, 32, 32);
+  btnBrowse->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+  btnBrowse->setIconSize(QSize(20, 20));
+  btnBrowse->setToolTip(QStringLiteral("Choose the balance sheet CSV"));
+
+  edtJENumber = Place(new NumberBox(this), "edtJENumber", 224, 128, 137, 31);
+  edtJENumber->setValue(100000);
+  edtInvNumber = Place(new NumberBox(this), "edtInvNumber", 224, 160, 137, 31);
+  edtInvNumber->setValue(500000);
+
+  Button1 = MakeButton(this, "Button1", "Create GL CSV", 616, 152, 200);
+  LoadCSV = MakeButton(this, "LoadCSV", "Load Balances - CSV", 616, 192, 200);
+  Button3 = MakeButton(this, "Button3", "Quit", 616, 240, 200);
+
+  barProgress = Place(new QProgressBar(this), "barProgress", 352, 211, 256, 18);
+  barProgress->setRange(0, 1000);
+  barProgress->setTextVisible(false);
+  barProgress->hide();
+
+  QWidget* const tab_order[] = {edtAgy,      edtAgyName,   edtPostDate, edtCSVName, btnBrowse,
+                                edtJENumber, edtInvNumber, Button1,     LoadCSV,    Button3};
+  for (std::size_t i = 1; i < std::size(tab_order); ++i) {
+    setTabOrder(tab_order[i - 1], tab_order[i]);
+  }
+
+  connect(btnBrowse, &QPushButton::clicked, this, &TForm1::BrowseClick);
+  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(LoadCSV, &QPushButton::clicked, this, &TForm1::LoadCSVClick);
+  connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+
+  FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::FormCreate() {
+  const Date d = LastDayOfLastMonth(NowLocal().date);
+  edtPostDate->setDate(QDate(d.year, d.month, d.day));
+}
+
+bool TForm1::event(QEvent* event) {
+  if (event->type() == QEvent::WindowActivate) FormActivate();
+  return QWidget::event(event);
+}
+
+void TForm1::FormActivate() {
+  if (configured_ || configuring_ || running_) return;
+  // The activation that follows at once from closing a failed configuration's own message is
+  // not a new attempt; without this pause a stopped server would show its error forever.
+  if (since_failed_configuration_.isValid() &&
+      since_failed_configuration_.elapsed() < setup_.retry_quiet_ms) {
+    return;
+  }
+  configuring_ = true;
+  configured_ = SetVelFiles();
+  configuring_ = false;
+}
+
+bool TForm1::SetVelFiles() {
+  SitePaths paths;
+  paths.program_dir = setup_.program_dir;
+  paths.velfiles_name = setup_.run_options.VelFilesName;
+  paths.ini_name = setup_.run_options.ININame;
+  paths.work_dir = setup_.work_dir;
+  SiteConfiguration config;
+  std::string error;
+  if (!ConfigureSite(paths, setup_.connection_name, &config, &error)) {
+    ShowConfigurationError(error);
+    return false;
+  }
+  edtAgy->setText(FromRecordText(setup_.run_options.sLastAgyCode));
+  if (!LookUpAgency(&error)) {
+    ShowConfigurationError(error);
+    return false;
+  }
+  lblDSNNAme->setText(FromRecordText(config.params.database));
+  ProcessEvents();
+  return true;
+}
+
+void TForm1::ShowConfigurationError(const std::string& message) {
+  ErrorWindow(message);
+  since_failed_configuration_.start();  // from the moment the message is closed
+}
+
+bool TForm1::LookUpAgency(std::string* error) {
+  const std::optional<std::string> name =
+      LookupAgencyName(QSqlDatabase::database(setup_.connection_name, /*open=*/false),
+                       ToRecordText(edtAgy->text()), error);
+  if (!name) return false;
+  edtAgyName->setText(FromRecordText(*name));
+  return true;
+}
+
+void TForm1::ShowAgyName() {
+  std::string error;
+  if (!LookUpAgency(&error)) ErrorWindow(error);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == edtAgy && event->type() == QEvent::FocusOut) {
+    // Leaving the box, not the window: a message box or another program taking the focus
+    // does not count.
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason && !configuring_) {
+      ShowAgyName();
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+ImportRequest TForm1::ReadImportRequest() const {
+  ImportRequest request;
+  request.agency_code = ToRecordText(edtAgy->text());
+  const QDate date = edtPostDate->date();
+  request.posting_date = FormatShortDate(Date{date.year(), date.month(), date.day()});
+  request.csv_path = ToPath(edtCSVName->text());
+  request.first_je_number = NumberEntry(edtJENumber);
+  request.first_inv_number = NumberEntry(edtInvNumber);
+  return request;
+}
+
+void TForm1::LoadCSVClick() {
+  if (running_) return;
+  // Once an import has started, neither operation runs again in this program.
+  LoadCSV->setEnabled(false);
+  Button1->setEnabled(false);
+  const ImportRequest request = ReadImportRequest();
+  RunScope run(this);
+  (void)import_run_.Run(request);
+}
+
+void TForm1::Button1Click() {
+  if (running_) return;
+  RunScope run(this);
+  std::string error;
+  if (!files_.OpenClientFiles(*this, &error)) {
+    ErrorWindow(error);
+    return;
+  }
+  ProcessEvents();
+  ExportRequest request;
+  request.agency_code = ToRecordText(edtAgy->text());
+  request.csv_path = ToPath(edtCSVName->text());
+  if (ExportGlChart(files_, *this, request) == ExportOutcome::kWritten) {
+    Launch(request.csv_path);
+    close_when_done_ = true;  // the export ends the program
+  }
+}
+
+void TForm1::Button3Click() { close(); }
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (!running_) {
+    event->accept();
+    return;
+  }
+  // An operation is running: stop it at a safe point first, then close.
+  event->ignore();
+  if (!stop_requested_ && Confirm("Stop the running operation and quit?")) {
+    stop_requested_ = true;
+    close_when_done_ = true;
+  }
+}
+
+void TForm1::BrowseClick() {
+  const QString preset = QStringLiteral("balances.csv");
+  const std::optional<QString> chosen = desktop_.choose_file(this, preset);
+  // A cancelled chooser still holds its preset, and that is what the box receives.
+  edtCSVName->setText(chosen.value_or(preset));
+}
+
+void TForm1::ErrorWindow(const std::string& message) {
+  desktop_.show_message(this, FromRecordText(message));
+}
+
+bool TForm1::Confirm(const std::string& prompt) {
+  TfrmConfirm* dialog = confirm_;
+  if (dialog == nullptr) {
+    if (own_confirm_ == nullptr) own_confirm_ = new TfrmConfirm(this);
+    dialog = own_confirm_;
+  }
+  return dialog->Ask(FromRecordText(prompt)) == TfrmConfirm::kYes;
+}
+
+void TForm1::SetStatus(const std::string& text) { Label6->setText(FromRecordText(text)); }
+
+void TForm1::ProcessEvents() { QCoreApplication::processEvents(); }
+
+void TForm1::Launch(const std::string& path) {
+  desktop_.open_file(QFileInfo(FromPath(path)).absoluteFilePath());
+}
+
+void TForm1::ShowProgress(long long done, long long total) {
+  if (total <= 0) return;
+  const long long clamped = std::min(std::max(done, 0LL), total);
+  barProgress->setValue(static_cast<int>(clamped * 1000 / total));
+  barProgress->show();
+  // Paints now without handling input: the scan must not be re-entered by a click.
+  barProgress->repaint();
+}
+
+}  // namespace quillmere

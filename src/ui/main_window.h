@@ -1,0 +1,133 @@
+// TForm1: the operator's window. It collects the run values, starts the import or the GL
+// export on the core objects it owns (client file set, Policy table, import run), runs the site
+// configuration when first activated, and is the Operator those operations talk to.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "db/connection.h"
+#include "db/sql_policy_table.h"
+#include "import/import_run.h"
+#include "recfiles/client_files.h"
+#include "recfiles/operator.h"
+#include "startup/run_options.h"
+
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+
+namespace quillmere {
+
+class TfrmConfirm;
+
+// What the window is started with.
+struct WindowSetup {
+  RunOptions run_options;
+  std::string program_dir;     // where the settings files are
+  std::string work_dir = ".";  // where "utility.ini" and the run logs are written
+  QString connection_name = QStringLiteral("quillmere");
+  // A configuration that failed is retried on a later activation, but not on the one that
+  // follows at once from closing its own error message.
+  int retry_quiet_ms = 500;
+};
+
+// The desktop services the window uses; each defaults to the real one, tests replace them.
+struct DesktopServices {
+  // A modal message with an OK button, titled with the program's name.
+  std::function<void(QWidget* parent, const QString& text)> show_message;
+  // The file chooser preset to `preset`; nullopt when cancelled.
+  std::function<std::optional<QString>(QWidget* parent, const QString& preset)> choose_file;
+  // Opens an absolute path with the desktop's associated program, without waiting.
+  std::function<void(const QString& path)> open_file;
+};
+DesktopServices RealDesktopServices();
+
+inline constexpr char kProgramName[] = "Quillmere";
+
+class TForm1 : public QWidget, public Operator {
+  Q_OBJECT
+
+ public:
+  explicit TForm1(WindowSetup setup, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  void set_confirm_dialog(TfrmConfirm* dialog) { confirm_ = dialog; }
+  void set_desktop_services(DesktopServices services) { desktop_ = std::move(services); }
+
+  // Operator.
+  void ErrorWindow(const std::string& message) override;
+  bool Confirm(const std::string& prompt) override;
+  void SetStatus(const std::string& text) override;
+  void ProcessEvents() override;
+  void Launch(const std::string& path) override;
+  void ShowProgress(long long done, long long total) override;
+  bool StopRequested() override { return stop_requested_; }
+
+  // Creation: the posting date becomes the last day of the previous month.
+  void FormCreate();
+  // Activation: the site configuration on the first activation, and again only after one that
+  // failed; then the database name in lblDSNNAme.
+  void FormActivate();
+  // The site configuration. False (the error shown, the texts left as they were) on failure.
+  bool SetVelFiles();
+  // Looks up the agency typed in edtAgy and shows its name or " Not Found" in edtAgyName. On a
+  // database error shows the error and leaves edtAgyName as it was.
+  void ShowAgyName();
+
+  // The button handlers.
+  void LoadCSVClick();
+  void Button1Click();
+  void Button3Click();
+  void BrowseClick();
+
+  // The import's run values as the window holds them now (an empty number box counts as 0).
+  ImportRequest ReadImportRequest() const;
+
+  bool configured() const { return configured_; }
+  bool running() const { return running_; }
+  ClientFileSet& files() { return files_; }
+
+ protected:
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  class RunScope;
+  bool LookUpAgency(std::string* error);
+  void ShowConfigurationError(const std::string& message);
+
+  WindowSetup setup_;
+  DesktopServices desktop_;
+  TfrmConfirm* confirm_ = nullptr;
+  TfrmConfirm* own_confirm_ = nullptr;
+
+  SqlPolicyTable policy_table_;
+  ClientFileSet files_;
+  ImportRun import_run_;
+
+  bool configured_ = false;
+  bool configuring_ = false;
+  QElapsedTimer since_failed_configuration_;
+  bool running_ = false;
+  bool stop_requested_ = false;
+  bool close_when_done_ = false;
+
+  QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label6, *lblDSNNAme;
+  QLineEdit *edtAgy, *edtAgyName, *edtCSVName;
+  QDateEdit* edtPostDate;
+  QPushButton* btnBrowse;
+  QSpinBox *edtJENumber, *edtInvNumber;
+  QPushButton *Button1, *LoadCSV, *Button3;
+  QProgressBar* barProgress;
+};
+
+}  // namespace quillmere
