@@ -1,9 +1,12 @@
 // quillmere-recfile: maintenance of the record-file store (create, load, dump, list, check).
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>

@@ -465,9 +465,9 @@ TEST_F(StoreTest, ProcessKilledMidTransactionLeavesOnlyCommittedRecords) {
     }
     if (btrEndTransaction() != 0) return 14;
     if (btrBeginTransaction() != 0) return 15;
-    for (int i = 0;; ++i) {  // enough to spill pages into the WAL before the kill
+    for (int i = 0;; ++i) {  // more than the page cache holds: pages spill into the WAL
       if (Replace(child_handle, Desc("T" + std::to_string(100000 + i), 't')) != 0) return 16;
-      if (i == 5000 && write(ready[1], "x", 1) != 1) return 17;
+      if (i == 40000 && write(ready[1], "x", 1) != 1) return 17;
     }
   });
   close(ready[1]);
@@ -477,6 +477,8 @@ TEST_F(StoreTest, ProcessKilledMidTransactionLeavesOnlyCommittedRecords) {
   kill(pid, SIGKILL);
   ASSERT_EQ(ExitCode(pid), 128 + SIGKILL);
   ASSERT_TRUE(signalled);
+  // The killed transaction had reached the disk: far more WAL than the committed records need.
+  EXPECT_GT(std::filesystem::file_size(dir_.path() / "recfiles.sqlite-wal"), 1u << 20);
 
   ASSERT_EQ(QrtInitializeFauxBtrieve(settings_.c_str(), ""), 0);
   EXPECT_EQ(Check(), "0 ok");
