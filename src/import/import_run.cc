@@ -284,6 +284,7 @@ ImportOutcome ImportRun::Pass2(RunOperator& op) {
     log.Flush();
     if (!log.ok()) return stop("the run log " + log.path() + " could not be written");
 
+    const int64_t failed_before = posting.failed_writes;
     const int32_t je_before = posting.iJENum;
     const int32_t inv_before = posting.iInvNum;
     const int16_t begin = btrBeginTransaction();
@@ -303,6 +304,12 @@ ImportOutcome ImportRun::Pass2(RunOperator& op) {
     } catch (const std::exception& e) {
       (void)btrAbortTransaction();
       return stop(e.what());
+    }
+    if (posting.failed_writes != failed_before) {
+      // A record of the row could not be stored (disk full, read-only store ...): the row
+      // would be half-written, so none of it is kept.
+      (void)btrAbortTransaction();
+      return stop(StatusMessage("a record of the line could not be stored", posting.failed_status));
     }
     const int16_t end = btrEndTransaction();
     if (end != 0) {

@@ -22,6 +22,10 @@ std::string Posting::TodayStored() const { return EncodeDate(now_().date); }
 
 int16_t Posting::Store(int32_t handle, const void* record, uint32_t* length) {
   Status = ReplaceByKey(handle, record, length);
+  if (Status != 0) {
+    ++failed_writes;
+    failed_status = Status;
+  }
   return Status;
 }
 
