@@ -1,0 +1,343 @@
+// TForm1 on Qt's offscreen platform: its controls, the site configuration against the private
+// MariaDB, the file chooser, and the wiring of the operations.
+#include "ui/main_window.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QDateEdit>
+#include <QDir>
+#include <QFocusEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <filesystem>
+
+#include "recfiles/CBtrvKafImport.h"
+#include "support/test_database.h"
+#include "support/test_support.h"
+#include "ui/theme.h"
+#include "ui/window_test_support.h"
+
+namespace quillmere {
+namespace {
+
+using ::quillmere::testing::EnsureApplication;
+using ::quillmere::testing::ReadFile;
+using ::quillmere::testing::RecordingDesktop;
+using ::quillmere::testing::TempDir;
+using ::quillmere::testing::TestDatabase;
+using ::quillmere::testing::WaitFor;
+using ::quillmere::testing::WriteFile;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+const QString kConnection = QStringLiteral("window-test");
+
+std::string Text(const QWidget* w) {
+  if (auto* label = qobject_cast<const QLabel*>(w)) return ToRecordText(label->text());
+  if (auto* edit = qobject_cast<const QLineEdit*>(w)) return ToRecordText(edit->text());
+  if (auto* spin = qobject_cast<const QSpinBox*>(w)) return ToRecordText(spin->text());
+  if (auto* date = qobject_cast<const QDateEdit*>(w)) return ToRecordText(date->text());
+  if (auto* button = qobject_cast<const QPushButton*>(w)) return ToRecordText(button->text());
+  return "?";
+}
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureApplication();
+    setup_.program_dir = program_.path().string();
+    setup_.work_dir = work_.path().string();
+    setup_.connection_name = kConnection;
+    setup_.run_options.sLastAgyCode = "07";
+    setup_.run_options.VelFilesName = "VELFILES.ini";  // as the start-up leaves it
+  }
+  void TearDown() override {
+    form_.reset();
+    QSqlDatabase::removeDatabase(kConnection);
+  }
+
+  TForm1& Form() {
+    if (!form_) {
+      form_.emplace(setup_);
+      form_->set_desktop_services(desktop_.Services());
+    }
+    return *form_;
+  }
+  template <typename W = QWidget>
+  W* Child(const char* name) {
+    W* w = Form().findChild<W*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  std::string TextOf(const char* name) { return Text(Child(name)); }
+
+  // Writes the settings file that points the window at `db` (and the store at the program
+  // folder) and creates the six record files there.
+  void UseDatabase(TestDatabase& db) {
+    testing::InitStore(program_.path());
+    WriteFile(program_.File("VELFILES.ini"), db.SettingsText() + "datapath=.\n");
+    db.Exec(
+        "INSERT INTO Agency (AgyCode, AgencyName) VALUES ('07', 'Seventh Agency'), "
+        "(' 5', 'Fifth Agency')");
+  }
+
+  TempDir program_, work_;
+  WindowSetup setup_;
+  RecordingDesktop desktop_;
+  std::optional<TForm1> form_;
+};
+
+TEST_F(WindowTest, ControlsHaveTheirNamesTextsAndPlaces) {
+  const struct {
+    const char* name;
+    std::string text;
+    QRect geometry;  // left, top, width, height
+  } kControls[] = {
+      {"Label1", "Agency Code", {8, 27, 200, 23}},
+      {"Label2", "Posting Date", {8, 60, 200, 23}},
+      {"Label3", "CSV File Name", {8, 94, 200, 23}},
+      {"Label4", "Starting JE Number", {8, 130, 200, 23}},
+      {"Label5", "Starting Inv Number", {8, 163, 200, 23}},
+      {"Label6", "Select an Option to Begin", {8, 207, 337, 26}},
+      {"lblDSNNAme", "DSN Name here", {8, 243, 337, 23}},
+      {"edtAgy", "01", {224, 24, 49, 31}},
+      {"edtAgyName", "Your New Agency", {280, 24, 329, 31}},
+      {"edtCSVName", "balances.csv", {224, 91, 385, 31}},
+      {"btnBrowse", "", {615, 90, 32, 32}},
+      {"edtJENumber", "100000", {224, 128, 137, 31}},
+      {"edtInvNumber", "500000", {224, 160, 137, 31}},
+      {"Button1", "Create GL CSV", {616, 152, 200, 32}},
+      {"LoadCSV", "Load Balances - CSV", {616, 192, 200, 32}},
+      {"Button3", "Quit", {616, 240, 200, 32}},
+  };
+  for (const auto& c : kControls) {
+    const QWidget* w = Child(c.name);
+    if (w == nullptr) continue;
+    EXPECT_EQ(Text(w), c.text) << c.name;
+    EXPECT_EQ(w->geometry(), c.geometry) << c.name;
+  }
+  EXPECT_EQ(Child("edtPostDate")->geometry(), QRect(224, 59, 185, 31));
+  for (const char* name : {"Label1", "Label2", "Label3", "Label4", "Label5"}) {
+    EXPECT_TRUE(Child<QLabel>(name)->alignment() & Qt::AlignRight) << name;
+  }
+  for (const char* name : {"Label6", "lblDSNNAme"}) {
+    EXPECT_TRUE(Child<QLabel>(name)->alignment() & Qt::AlignHCenter) << name;
+  }
+  EXPECT_FALSE(Child("edtAgyName")->isEnabled());
+  EXPECT_FALSE(Child<QPushButton>("btnBrowse")->icon().isNull());
+}
+
+TEST_F(WindowTest, WindowHasItsCaptionSizeAndFont) {
+  EXPECT_EQ(Form().windowTitle(), QStringLiteral("Quillmere Loader"));
+  EXPECT_EQ(Form().size(), QSize(852, 292));
+  EXPECT_EQ(Form().font().pixelSize(), 19);
+}
+
+TEST_F(WindowTest, TabOrderFollowsTheForm) {
+  const QStringList kNamed = {QStringLiteral("edtAgy"),       QStringLiteral("edtAgyName"),
+                              QStringLiteral("edtPostDate"),  QStringLiteral("edtCSVName"),
+                              QStringLiteral("btnBrowse"),    QStringLiteral("edtJENumber"),
+                              QStringLiteral("edtInvNumber"), QStringLiteral("Button1"),
+                              QStringLiteral("LoadCSV"),      QStringLiteral("Button3")};
+  QStringList order;
+  QWidget* start = Child("edtAgy");
+  QWidget* w = start;
+  do {
+    if (kNamed.contains(w->objectName()) && !order.contains(w->objectName())) {
+      order << w->objectName();
+    }
+    w = w->nextInFocusChain();
+  } while (w != start);
+  EXPECT_EQ(order, kNamed);
+}
+
+TEST_F(WindowTest, NumberBoxesHaveTheirLimitsAndCountEmptyAsZero) {
+  for (const char* name : {"edtJENumber", "edtInvNumber"}) {
+    auto* box = Child<QSpinBox>(name);
+    EXPECT_EQ(box->minimum(), 0) << name;
+    EXPECT_EQ(box->maximum(), 999999) << name;
+    EXPECT_EQ(box->singleStep(), 100) << name;
+  }
+  auto* je = Child<QSpinBox>("edtJENumber");
+  je->findChild<QLineEdit*>()->clear();
+  EXPECT_EQ(Form().ReadImportRequest().first_je_number, 0);
+  je->interpretText();  // what leaving the box does
+  EXPECT_EQ(je->value(), 0);
+  EXPECT_EQ(Form().ReadImportRequest().first_inv_number, 500000);
+}
+
+TEST_F(WindowTest, PostingDateDefaultsToTheLastDayOfLastMonth) {
+  const Date want = LastDayOfLastMonth(NowLocal().date);
+  auto* date = Child<QDateEdit>("edtPostDate");
+  EXPECT_EQ(date->date(), QDate(want.year, want.month, want.day));
+  EXPECT_EQ(date->displayedSections(),
+            QDateTimeEdit::MonthSection | QDateTimeEdit::DaySection | QDateTimeEdit::YearSection);
+  EXPECT_EQ(Form().ReadImportRequest().posting_date, FormatShortDate(want));
+}
+
+TEST_F(WindowTest, CancelledChooserPutsThePresetInTheBox) {
+  Child<QLineEdit>("edtCSVName")->setText(QStringLiteral("other.csv"));
+  Child<QPushButton>("btnBrowse")->click();
+  EXPECT_EQ(TextOf("edtCSVName"), "balances.csv");
+  EXPECT_THAT(desktop_.presets, ElementsAre(QStringLiteral("balances.csv")));
+
+  desktop_.chooser_answer = QStringLiteral("/data/agency 7/bal.csv");
+  Child<QPushButton>("btnBrowse")->click();
+  EXPECT_EQ(TextOf("edtCSVName"), "/data/agency 7/bal.csv");
+}
+
+TEST_F(WindowTest, ErrorWindowIsAModalMessageTitledWithTheProgramName) {
+  Form().set_desktop_services(RealDesktopServices());
+  QString title, text;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle();
+    text = box->text();
+    box->button(QMessageBox::Ok)->click();
+  });
+  Form().ErrorWindow("Unable to open Jcki file jcki, status is 12");
+  EXPECT_EQ(title, QStringLiteral("Quillmere"));
+  EXPECT_EQ(text, QStringLiteral("Unable to open Jcki file jcki, status is 12"));
+}
+
+TEST_F(WindowTest, OperatorCallsReachTheWindow) {
+  Form().SetStatus("Pass 1: row 12");
+  EXPECT_EQ(TextOf("Label6"), "Pass 1: row 12");
+  Form().Launch("relative.csv");
+  EXPECT_THAT(desktop_.opened,
+              ElementsAre(QDir::current().absoluteFilePath(QStringLiteral("relative.csv"))));
+  Form().ShowProgress(50, 200);
+  EXPECT_EQ(Child<QProgressBar>("barProgress")->value(), 250);
+  EXPECT_FALSE(Form().StopRequested());
+}
+
+// --- against the private MariaDB ---
+
+class ConfiguredWindowTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;
+    WindowTest::SetUp();
+    db_.emplace();
+  }
+  void TearDown() override {
+    WindowTest::TearDown();
+    db_.reset();
+  }
+  std::optional<TestDatabase> db_;
+};
+
+TEST_F(ConfiguredWindowTest, FirstActivationConfiguresTheWindow) {
+  UseDatabase(*db_);
+  EXPECT_EQ(TextOf("edtAgy"), "01");
+  EXPECT_EQ(TextOf("edtAgyName"), "Your New Agency");
+  EXPECT_EQ(TextOf("lblDSNNAme"), "DSN Name here");
+
+  Form().show();
+  Form().activateWindow();
+  ASSERT_TRUE(WaitFor([&] { return Form().configured(); }))
+      << desktop_.messages.join(u'\n').toStdString();
+  EXPECT_EQ(TextOf("edtAgy"), "07");
+  EXPECT_EQ(TextOf("edtAgyName"), "Seventh Agency");
+  EXPECT_EQ(TextOf("lblDSNNAme"), db_->name());
+  EXPECT_THAT(desktop_.messages, ::testing::IsEmpty());
+  EXPECT_THAT(ReadFile(work_.File("utility.ini")), HasSubstr("database=" + db_->name() + "\r\n"));
+
+  // A later activation does not configure again: the typed code stays.
+  Child<QLineEdit>("edtAgy")->setText(QStringLiteral("5"));
+  QEvent activate(QEvent::WindowActivate);
+  QCoreApplication::sendEvent(&Form(), &activate);
+  EXPECT_EQ(TextOf("edtAgy"), "5");
+}
+
+TEST_F(ConfiguredWindowTest, LeavingTheAgencyBoxLooksTheNameUp) {
+  UseDatabase(*db_);
+  Form().FormActivate();
+  ASSERT_TRUE(Form().configured());
+  auto* agy = Child<QLineEdit>("edtAgy");
+  agy->setText(QStringLiteral("5"));
+  QFocusEvent window_change(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+  QCoreApplication::sendEvent(agy, &window_change);
+  EXPECT_EQ(TextOf("edtAgyName"), "Seventh Agency");  // switching windows is not leaving
+  QFocusEvent tab(QEvent::FocusOut, Qt::TabFocusReason);
+  QCoreApplication::sendEvent(agy, &tab);
+  EXPECT_EQ(TextOf("edtAgyName"), "Fifth Agency");
+  agy->setText(QStringLiteral("99"));
+  QCoreApplication::sendEvent(agy, &tab);
+  EXPECT_EQ(TextOf("edtAgyName"), " Not Found");
+}
+
+TEST_F(ConfiguredWindowTest, StoppedServerShowsTheDriversErrorAndKeepsTheTexts) {
+  WriteFile(program_.File("VELFILES.ini"),
+            "[VelfilesNdx]\nmdbserv=127.0.0.1\nmdbport=9\nmdbbase=" + db_->name() + "\n");
+  Form().FormActivate();
+  EXPECT_FALSE(Form().configured());
+  ASSERT_EQ(desktop_.messages.size(), 1);
+  EXPECT_THAT(ToRecordText(desktop_.messages[0]), HasSubstr("Can't connect"));
+  EXPECT_EQ(TextOf("edtAgy"), "01");
+  EXPECT_EQ(TextOf("edtAgyName"), "Your New Agency");
+  EXPECT_EQ(TextOf("lblDSNNAme"), "DSN Name here");
+
+  // The activation that closing the message causes is not another attempt ...
+  Form().FormActivate();
+  EXPECT_EQ(desktop_.messages.size(), 1);
+}
+
+TEST_F(ConfiguredWindowTest, FailedConfigurationIsRetriedOnALaterActivation) {
+  setup_.retry_quiet_ms = 0;
+  WriteFile(program_.File("VELFILES.ini"),
+            "[VelfilesNdx]\nmdbserv=127.0.0.1\nmdbport=9\nmdbbase=" + db_->name() + "\n");
+  Form().FormActivate();
+  ASSERT_FALSE(Form().configured());
+  UseDatabase(*db_);  // the operator fixed the settings meanwhile
+  Form().FormActivate();
+  EXPECT_TRUE(Form().configured());
+  EXPECT_EQ(TextOf("edtAgyName"), "Seventh Agency");
+}
+
+TEST_F(ConfiguredWindowTest, ExportWritesTheChartLaunchesItAndCloses) {
+  UseDatabase(*db_);
+  Form().show();
+  Form().FormActivate();
+  ASSERT_TRUE(Form().configured());
+  const std::string csv = work_.File("chart.csv");
+  Child<QLineEdit>("edtCSVName")->setText(FromPath(csv));
+  Child<QPushButton>("Button1")->click();
+  EXPECT_TRUE(std::filesystem::exists(csv)) << desktop_.messages.join(u'\n').toStdString();
+  EXPECT_THAT(desktop_.opened, ElementsAre(FromPath(csv)));
+  EXPECT_FALSE(Form().isVisible());
+}
+
+TEST_F(ConfiguredWindowTest, ImportDisablesBothOperations) {
+  UseDatabase(*db_);
+  Form().FormActivate();
+  ASSERT_TRUE(Form().configured());
+  Child<QLineEdit>("edtCSVName")->setText(FromPath(work_.File("missing.csv")));
+  Child<QPushButton>("LoadCSV")->click();
+  EXPECT_FALSE(Child("LoadCSV")->isEnabled());
+  EXPECT_FALSE(Child("Button1")->isEnabled());
+  EXPECT_FALSE(desktop_.messages.isEmpty());  // the missing file is reported
+}
+
+TEST_F(ConfiguredWindowTest, ScreenshotOfTheConfiguredWindow) {
+  std::string error;
+  ASSERT_TRUE(ApplyTheme(*qApp, &error)) << error;
+  UseDatabase(*db_);
+  Form().show();
+  Form().FormActivate();
+  ASSERT_TRUE(Form().configured());
+  const QString dir = QStringLiteral(QUILLMERE_BINARY_DIR "/screenshots");
+  QDir().mkpath(dir);
+  EXPECT_TRUE(Form().grab().save(dir + QStringLiteral("/main-window.png")));
+  qApp->setStyleSheet(QString());
+}
+
+}  // namespace
+}  // namespace quillmere
