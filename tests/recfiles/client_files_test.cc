@@ -1,0 +1,125 @@
+// The client file set on the real record-file store: the order of the opens, their messages
+// and log lines, the once-per-object rule and the run log's name.
+#include "recfiles/client_files.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "recfiles/CBtrvKafImport.h"
+#include "support/test_support.h"
+
+namespace quillmere {
+namespace {
+
+using ::quillmere::testing::InitStore;
+using ::quillmere::testing::ReadFile;
+using ::quillmere::testing::RecordingOperator;
+using ::quillmere::testing::TempDir;
+using ::quillmere::testing::WriteFile;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+constexpr char kStamp[] = "1_2_2025-9_05_07_AM";
+constexpr char kSixLines[] =
+    "Opened AP file [ap]\r\n"
+    "Opened ExtAP file [extap]\r\n"
+    "Opened JCKI file [jcki]\r\n"
+    "Opened Desc file [desc]\r\n"
+    "Opened TransNDX file [trans.ndx]\r\n"
+    "Opened Pol file [pol]\r\n";
+
+class ClientFilesTest : public ::testing::Test {
+ protected:
+  ClientFileSet MakeSet(std::string log_dir) {
+    return ClientFileSet(
+        nullptr,
+        [this] {
+          ++stamps_taken_;
+          return std::string(kStamp);
+        },
+        std::move(log_dir));
+  }
+  std::string LogText() { return ReadFile(dir_.File(std::string("balances_") + kStamp + ".txt")); }
+
+  TempDir dir_;
+  RecordingOperator op_;
+  int stamps_taken_ = 0;
+  std::string error_;
+};
+
+TEST_F(ClientFilesTest, AllFilesPresentLogsSixLinesInOrder) {
+  InitStore(dir_.path());
+  ClientFileSet files = MakeSet(dir_.path().string());
+  ASSERT_TRUE(files.OpenClientFiles(op_, &error_)) << error_;
+  files.log().Flush();
+  EXPECT_THAT(op_.errors, IsEmpty());
+  EXPECT_EQ(LogText(), kSixLines);
+  EXPECT_NE(files.ApFilePtr, files.ApFilePtr2);  // two handles on the master file
+  files.CloseClientFiles();
+}
+
+TEST_F(ClientFilesTest, NoFilePresentShowsSevenMessagesAndStillLogsSixLines) {
+  const std::string settings = dir_.File("VELFILES.ini");
+  WriteFile(settings, "[VelfilesNdx]\r\ndatapath=.\r\n");
+  QrtInitializeFauxBtrieve(settings.c_str(), dir_.File("zel.ini").c_str());
+  ClientFileSet files = MakeSet(dir_.path().string());
+  ASSERT_TRUE(files.OpenClientFiles(op_, &error_)) << error_;
+  files.log().Flush();
+  EXPECT_THAT(op_.errors, ElementsAre("Unable to open ap file ap, status is 12",
+                                      "Unable to open ap file ap, status is 12",
+                                      "Unable to open extap file extap, status is 12",
+                                      "Unable to open Jcki file jcki, status is 12",
+                                      "Unable to open Desc file desc, status is 12",
+                                      "Unable to open Trans file trans.ndx, status is 12",
+                                      "Unable to open pol file pol, status is 12"));
+  EXPECT_EQ(LogText(), kSixLines);
+}
+
+TEST_F(ClientFilesTest, SecondOpenDoesNothing) {
+  InitStore(dir_.path());
+  ClientFileSet files = MakeSet(dir_.path().string());
+  ASSERT_TRUE(files.OpenClientFiles(op_, &error_)) << error_;
+  const int32_t jcki = files.JckiFilePtr;
+  ASSERT_TRUE(files.OpenClientFiles(op_, &error_)) << error_;
+  files.log().Flush();
+  EXPECT_EQ(stamps_taken_, 1);  // no second run log
+  EXPECT_EQ(files.JckiFilePtr, jcki);
+  EXPECT_EQ(LogText(), kSixLines);
+}
+
+TEST_F(ClientFilesTest, RunLogThatCannotBeCreatedEndsTheOpen) {
+  InitStore(dir_.path());
+  // A folder that is a file: no permission setting lets anyone create a log below it.
+  WriteFile(dir_.File("not-a-folder"), "");
+  ClientFileSet files = MakeSet(dir_.File("not-a-folder"));
+  EXPECT_FALSE(files.OpenClientFiles(op_, &error_));
+  EXPECT_THAT(error_, HasSubstr("balances_1_2_2025-9_05_07_AM.txt"));
+  EXPECT_EQ(files.JckiFilePtr, -1);  // nothing opened after the failure
+}
+
+TEST(StringDateStamp, ReplacesBlanksAndSeparators) {
+  const struct {
+    const char *date, *time, *want;
+  } kCases[] = {
+      {"1/2/2025", "9:05:07 AM", "1_2_2025-9_05_07_AM"},
+      {"12/9/2024", "2:05:07 PM", "12_9_2024-2_05_07_PM"},
+      {"2024-12-09", "14.05.07", "2024-12-09-14.05.07"},  // "-" and "." stay
+      {"9;12\\2024", "1:02:03", "9_12_2024-1_02_03"},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(StringDateStamp(c.date, c.time), c.want) << c.date << " " << c.time;
+  }
+}
+
+TEST(StringDateStamp, ClockStampHasTheMonthDayYearForm) {
+  EXPECT_TRUE(std::regex_match(StringDateStamp(),
+                               std::regex(R"(\d{1,2}_\d{1,2}_\d{4}-\d{1,2}_\d\d_\d\d_(AM|PM))")))
+      << StringDateStamp();
+}
+
+}  // namespace
+}  // namespace quillmere
