@@ -24,7 +24,7 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 struct ParseCase {
-  std::string_view data;
+  std::string data;
   bool hex;
   std::vector<std::string> want;  // records, when it parses
   std::string_view error;         // the error, when it does not
