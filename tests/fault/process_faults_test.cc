@@ -1,0 +1,314 @@
+// Faults that hit quillmere-cli as a whole process, against the real store and a real MariaDB:
+// SIGKILL in the middle of pass 2, the database server stopped in the middle of pass 2, a data
+// directory the importing user cannot write, and two imports of one file at once.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "fault/fault_support.h"
+#include "recfiles/encodings.h"
+#include "recfiles/record_store.h"
+#include "support/test_database.h"
+
+namespace quillmere::testing {
+namespace {
+
+using ::testing::HasSubstr;
+namespace fs = std::filesystem;
+
+constexpr char kDate[] = "12/31/2024";
+
+// One agency store made once per test and copied for each run, and the import's arguments.
+class ProcessFault : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;
+  }
+
+  // Makes the agency for `rows` rows in template_ (closed afterwards, so it can be copied).
+  void MakeTemplate(int rows, const std::string& db_settings) {
+    db_settings_ = db_settings;
+    plan_ = PlanImport(rows);
+    (void)MakeFaultAgency(template_.path(), rows, "");
+    CloseRecordStore();
+    WriteFile(template_.File("balances.csv"), plan_.csv);
+  }
+
+  // A copy of the template store in `dir`; returns its settings file.
+  std::string CopyStore(const fs::path& dir) {
+    fs::copy_file(template_.path() / kRecordStoreFileName, dir / kRecordStoreFileName);
+    const std::string settings = (dir / "VELFILES.ini").string();
+    WriteFile(settings, db_settings_ + "datapath=" + dir.string() + "\n");
+    return settings;
+  }
+
+  std::vector<std::string> ImportArgs(const std::string& settings, const fs::path& log_dir) {
+    return {CliPath(),    "import",
+            "--settings", settings,
+            "--agency",   kAgency,
+            "--date",     kDate,
+            "--csv",      template_.File("balances.csv"),
+            "--je",       std::to_string(PlannedImport::kFirstJe),
+            "--inv",      std::to_string(PlannedImport::kFirstInv),
+            "--log-dir",  log_dir.string()};
+  }
+
+  // Opens the store of `settings` in this process, returns each row's state, closes it.
+  std::vector<RowState> StatesOf(const std::string& settings) {
+    EXPECT_EQ(QrtInitializeFauxBtrieve(settings.c_str(), ""), 0);
+    std::vector<RowState> states = RowStates(plan_);
+    EXPECT_EQ(CheckStore(), "ok");
+    CloseRecordStore();
+    return states;
+  }
+
+  TempDir template_;
+  std::string db_settings_;
+  PlannedImport plan_;
+};
+
+// Counts the row lines a growing run log has so far, reading only what is new.
+class LogWatcher {
+ public:
+  explicit LogWatcher(fs::path dir) : dir_(std::move(dir)) {}
+  int RowLines() {
+    if (path_.empty()) path_ = RunLogIn(dir_);
+    if (path_.empty()) return 0;
+    std::FILE* f = std::fopen(path_.c_str(), "rb");
+    if (f == nullptr) return rows_;
+    std::fseek(f, static_cast<long>(offset_), SEEK_SET);
+    char buffer[1 << 16];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+      offset_ += n;
+      carry_.append(buffer, n);
+      size_t start = 0, end;
+      while ((end = carry_.find('\n', start)) != std::string::npos) {
+        if (carry_.compare(start, 6, "# GL [") == 0) ++rows_;
+        start = end + 1;
+      }
+      carry_.erase(0, start);
+    }
+    std::fclose(f);
+    return rows_;
+  }
+
+ private:
+  fs::path dir_;
+  std::string path_;
+  size_t offset_ = 0;
+  std::string carry_;
+  int rows_ = 0;
+};
+
+// Waits until the run log of `dir` has `rows` row lines or `pid` has ended; false when it ended.
+bool WaitForRows(LogWatcher* log, int rows, pid_t pid) {
+  for (;;) {
+    if (log->RowLines() >= rows) return true;
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(300));
+  }
+}
+
+// The number of leading rows that are whole; fails the test for a row that is neither whole
+// nor absent, or a whole row after an absent one.
+int WholePrefix(const std::vector<RowState>& states) {
+  int prefix = 0;
+  while (prefix < static_cast<int>(states.size()) && states[prefix].whole()) ++prefix;
+  for (size_t i = 0; i < states.size(); ++i) {
+    EXPECT_TRUE(states[i].whole() || states[i].absent())
+        << "row " << i << " is half-written: " << states[i].found << " of " << states[i].expected;
+    if (static_cast<int>(i) >= prefix) {
+      EXPECT_TRUE(states[i].absent()) << "row " << i << " is posted after absent row " << prefix;
+    }
+  }
+  return prefix;
+}
+
+TEST_F(ProcessFault, KilledImportLeavesEveryRowWholeOrAbsent) {
+  TestDatabase db;
+  constexpr int kRows = 2000;
+  MakeTemplate(kRows, db.SettingsText());
+  std::mt19937 random(20241231);  // fixed: the same 20 moments on every run
+  for (int moment = 0; moment < 20; ++moment) {
+    const int target = std::uniform_int_distribution<int>(1, kRows - 1)(random);
+    const int delay_us = std::uniform_int_distribution<int>(0, 3000)(random);
+    SCOPED_TRACE("kill " + std::to_string(moment) + " after row line " + std::to_string(target) +
+                 " + " + std::to_string(delay_us) + " us");
+    TempDir run;
+    const std::string settings = CopyStore(run.path());
+    const pid_t pid = Spawn(ImportArgs(settings, run.path()), run.File("out.txt"));
+    LogWatcher log(run.path());
+    const bool running = WaitForRows(&log, target, pid);
+    ASSERT_TRUE(running) << "the import ended before row " << target << ": "
+                         << ReadFile(run.File("out.txt"));
+    std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
+    kill(pid, SIGKILL);
+    WaitFor(pid);
+
+    std::string output;
+    EXPECT_EQ(RunProgram({RecfilePath(), "--settings", settings, "check"}, run.File("check.txt"),
+                         &output),
+              0)
+        << output;
+    const int present = WholePrefix(StatesOf(settings));
+    // The last row line names the last row posted, or the first one not posted (killed after
+    // its line was flushed and before its commit).
+    const std::vector<std::string> lines = RowLines(RunLogIn(run.path()));
+    ASSERT_FALSE(lines.empty());
+    const int named = static_cast<int>(lines.size()) - 1;
+    EXPECT_TRUE(named == present - 1 || named == present)
+        << "the log names row " << named << ", " << present << " rows are posted";
+    EXPECT_THAT(lines.back(), HasSubstr("# GL [" + plan_.rows[named].gl + "]"));
+  }
+}
+
+TEST_F(ProcessFault, DatabaseStoppedStopsAtTheRowAndRollsItBack) {
+  // A private server of this test's own: stopping it disturbs no other test.
+  TempDir server;
+  std::string env;
+  const std::string testdb = QUILLMERE_SOURCE_DIR "/scripts/testdb";
+  ASSERT_EQ(RunProgram({"/bin/sh", "-c", testdb + " start " + server.path().string()},
+                       server.File("start.txt"), &env),
+            0)
+      << env;
+  const auto stop_server = [&] {
+    std::string ignored;
+    RunProgram({"/bin/sh", "-c", testdb + " stop " + server.path().string()},
+               server.File("stop.txt"), &ignored);
+  };
+  const std::string port_key = "QUILLMERE_TEST_DB_PORT=";
+  const size_t at = env.find(port_key);
+  ASSERT_NE(at, std::string::npos) << env;
+  const std::string port =
+      env.substr(at + port_key.size(), env.find('\n', at) - at - port_key.size());
+
+  constexpr int kRows = 600;
+  MakeTemplate(kRows, "[VelfilesNdx]\nmdbserv=127.0.0.1\nmdbport=" + port +
+                          "\nmdbuser=root\nmdbpass=\nmdbbase=quillmere_test\n");
+  TempDir run;
+  const std::string settings = CopyStore(run.path());
+  const pid_t pid = Spawn(ImportArgs(settings, run.path()), run.File("out.txt"));
+  LogWatcher log(run.path());
+  const bool running = WaitForRows(&log, 50, pid);
+  stop_server();
+  ASSERT_TRUE(running) << ReadFile(run.File("out.txt"));
+  EXPECT_EQ(WaitFor(pid), 3);
+
+  const std::string output = ReadFile(run.File("out.txt"));
+  const std::string lead = "Posting stopped at line ";
+  const size_t stop_at = output.find(lead);
+  ASSERT_NE(stop_at, std::string::npos) << output;
+  const int line = std::atoi(output.c_str() + stop_at + lead.size());
+  const int failed_row = line - 2;  // line 1 is the header
+  ASSERT_GE(failed_row, 49);
+  ASSERT_LT(failed_row, kRows);
+  EXPECT_THAT(output, HasSubstr("[" + plan_.rows[failed_row].line + "]"));
+  EXPECT_THAT(output, HasSubstr("could not be written"));
+  EXPECT_FALSE(plan_.rows[failed_row].inv.empty()) << "only a control row writes a Policy row";
+
+  EXPECT_EQ(WholePrefix(StatesOf(settings)), failed_row);
+  const std::vector<std::string> lines = RowLines(RunLogIn(run.path()));
+  EXPECT_EQ(static_cast<int>(lines.size()), failed_row + 1);
+  EXPECT_THAT(ReadFile(RunLogIn(run.path())), HasSubstr(lead + std::to_string(line)));
+}
+
+TEST_F(ProcessFault, ReadOnlyDataDirectoryWritesNothing) {
+  // As root every file is writable; the import runs as the unprivileged user "nobody" instead.
+  constexpr int kNobody = 65534;
+  TestDatabase db;
+  MakeTemplate(20, db.SettingsText());
+  TempDir run;
+  const fs::path data = run.path() / "data";
+  const fs::path logs = run.path() / "logs";
+  fs::create_directories(data);
+  fs::create_directories(logs);
+  const std::string settings = CopyStore(data);
+  for (const fs::path& p : {template_.path(), run.path(), data}) {
+    fs::permissions(p, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                           fs::perms::others_read | fs::perms::others_exec);
+  }
+  fs::permissions(logs, fs::perms::all);
+  for (const fs::path& p :
+       {fs::path(settings), data / kRecordStoreFileName, template_.path() / "balances.csv"}) {
+    fs::permissions(p, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  }
+  std::string output;
+  const int code = RunProgram(ImportArgs(settings, logs), run.File("out.txt"), &output, kNobody);
+  ASSERT_NE(code, 126) << "cannot switch to user nobody";
+  // Refused at the start (the store cannot be opened for writing) or at the first row.
+  EXPECT_TRUE(code == 2 || code == 3) << code << ": " << output;
+  EXPECT_THAT(output, HasSubstr("status is")) << output;
+
+  fs::permissions(data / kRecordStoreFileName, fs::perms::owner_read | fs::perms::owner_write);
+  const std::vector<RowState> states = StatesOf(settings);
+  for (size_t i = 0; i < states.size(); ++i) EXPECT_TRUE(states[i].absent()) << "row " << i;
+}
+
+TEST_F(ProcessFault, TwoImportsAtOnceLoseNothingAndNeverShareANumber) {
+  TestDatabase db;
+  constexpr int kRows = 300;
+  MakeTemplate(kRows, db.SettingsText());
+  TempDir run;
+  const std::string settings = CopyStore(run.path());
+  TempDir logs_a, logs_b;
+  const pid_t a = Spawn(ImportArgs(settings, logs_a.path()), logs_a.File("out.txt"));
+  const pid_t b = Spawn(ImportArgs(settings, logs_b.path()), logs_b.File("out.txt"));
+  EXPECT_EQ(WaitFor(a), 0) << ReadFile(logs_a.File("out.txt"));
+  EXPECT_EQ(WaitFor(b), 0) << ReadFile(logs_b.File("out.txt"));
+
+  ASSERT_EQ(QrtInitializeFauxBtrieve(settings.c_str(), ""), 0);
+  EXPECT_EQ(CheckStore(), "ok");
+  // Every journal entry is one row's: one "J" line and one description; the J lines carry
+  // each CSV row's GL and amount exactly twice.
+  std::map<std::string, int> je_lines, inv_lines, je_desc, inv_desc;
+  std::multiset<std::string> posted;
+  for (const std::string& r : DumpRecords("jcki")) {
+    rJckiRec rec;
+    std::memcpy(&rec, r.data(), sizeof rec);
+    const std::string number(rec.TrnNum, sizeof rec.TrnNum);
+    if (rec.TrnType[0] == 'J') {
+      ++je_lines[number];
+      posted.insert(std::string(rec.GlNum, sizeof rec.GlNum) + "|" +
+                    std::string(rec.Amt, sizeof rec.Amt));
+    } else {
+      ++inv_lines[number];
+    }
+  }
+  for (const std::string& r : DumpRecords("desc")) {
+    ++(r[2] == 'J' ? je_desc : inv_desc)[r.substr(3, 6)];
+  }
+  std::multiset<std::string> wanted;
+  int control_rows = 0;
+  for (const PlannedRow& row : plan_.rows) {
+    const std::string amount_text = row.line.substr(row.line.rfind(',') + 1);
+    // A control row's journal entry is on its control account, like an ordinary row's.
+    const std::string key = LeftPad(row.gl, 4) + "|" + EncodeBCD(*ParseAmount(amount_text));
+    wanted.insert(key);
+    wanted.insert(key);
+    control_rows += !row.inv.empty();
+  }
+  EXPECT_EQ(je_lines.size(), 2u * kRows);
+  for (const auto& [number, n] : je_lines) {
+    EXPECT_EQ(n, 1) << "JE " << number;
+    EXPECT_EQ(je_desc[number], 1) << "JE " << number;
+  }
+  EXPECT_EQ(posted, wanted);
+  EXPECT_EQ(inv_lines.size(), 2u * control_rows);
+  for (const auto& [number, n] : inv_lines) {
+    EXPECT_TRUE(n == 6 || n == 7) << "invoice " << number << " has " << n << " lines";
+    EXPECT_EQ(inv_desc[number], 4) << "invoice " << number;
+  }
+  CloseRecordStore();
+}
+
+}  // namespace
+}  // namespace quillmere::testing
