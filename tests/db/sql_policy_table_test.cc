@@ -4,7 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "recfiles/client_files.h"
 #include "support/test_database.h"
+#include "support/test_support.h"
 
 namespace quillmere {
 namespace {
@@ -129,6 +131,29 @@ TEST_F(SqlPolicyTableTest, PostReportsALostTable) {
   db_->Exec("DROP TABLE Policy");
   EXPECT_FALSE(table_->Post(Row("01", "BF-A"), &error_));
   EXPECT_THAT(error_, HasSubstr("Policy"));
+}
+
+}  // namespace
+}  // namespace quillmere
+
+namespace quillmere {
+namespace {
+
+TEST(ClientFileSetWithPolicyTable, MissingPolicyTableEndsTheOpen) {
+  if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;
+  TestDatabase db;
+  db.Exec("DROP TABLE Policy");
+  db.Connect(kConnection);
+  testing::TempDir dir;
+  testing::InitStore(dir.path());
+  SqlPolicyTable table(kConnection);
+  ClientFileSet files(
+      &table, [] { return std::string("stamp"); }, dir.path().string());
+  testing::RecordingOperator op;
+  std::string error;
+  EXPECT_FALSE(files.OpenClientFiles(op, &error));
+  EXPECT_THAT(error, HasSubstr("Policy"));
+  EXPECT_THAT(op.errors, ::testing::IsEmpty());  // the record files opened
 }
 
 }  // namespace
