@@ -341,3 +341,35 @@ TEST_F(ConfiguredWindowTest, ScreenshotOfTheConfiguredWindow) {
 
 }  // namespace
 }  // namespace quillmere
+
+namespace quillmere {
+namespace {
+
+TEST_F(ConfiguredWindowTest, QuitDuringARunAsksThenStopsAndCloses) {
+  UseDatabase(*db_);
+  Form().show();
+  Form().FormActivate();
+  ASSERT_TRUE(Form().configured());
+  Child<QLineEdit>("edtCSVName")->setText(FromPath(work_.File("missing.csv")));
+  bool stop_seen = false, closed_during_run = true;
+  DesktopServices services = desktop_.Services();
+  services.show_message = [&](QWidget*, const QString&) {
+    if (Form().StopRequested()) return;
+    QTimer::singleShot(0, [] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      ASSERT_NE(dialog, nullptr);
+      dialog->findChild<QPushButton*>(QStringLiteral("Button1"))->click();  // Yes
+    });
+    Form().close();  // the operator presses Quit while the import shows a message
+    stop_seen = Form().StopRequested();
+    closed_during_run = !Form().isVisible();
+  };
+  Form().set_desktop_services(services);
+  Child<QPushButton>("LoadCSV")->click();
+  EXPECT_TRUE(stop_seen);
+  EXPECT_FALSE(closed_during_run);  // the window waits for the run to stop
+  EXPECT_FALSE(Form().isVisible());
+}
+
+}  // namespace
+}  // namespace quillmere
