@@ -1,0 +1,560 @@
+// Whole import runs on the real record-file store and, where the Policy table is involved, the
+// private MariaDB: a golden run compared record by record with files written by hand from the
+// record layouts, a CSV posted twice, and the ways a run stops or carries on after a failure.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <tuple>
+
+#include "db/sql_policy_table.h"
+#include "import/import_run.h"
+#include "recfiles/CBtrvKafImport.h"
+#include "support/fixture_agency.h"
+#include "support/test_database.h"
+#include "support/test_support.h"
+
+namespace quillmere {
+namespace {
+
+using ::quillmere::testing::TestDatabase;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+const DateTime kNow{{2025, 1, 15}, 10, 20, 30};
+constexpr int kFileSetLines = 6;  // "Opened AP file [ap]" ... "Opened Pol file [pol]"
+constexpr char kClosing[] = "You need to rebuild control totals and migrate accounting";
+
+std::string GoldenPath(const std::string& name) {
+  return std::string(QUILLMERE_SOURCE_DIR) + "/tests/posting/golden/" + name;
+}
+
+// A record shown as its fields between "[" and "]", split by "|" at the layout's field
+// boundaries, so a difference points at the field.
+std::string Split(std::string_view record, std::initializer_list<int> widths) {
+  std::string out = "[";
+  size_t at = 0;
+  for (int width : widths) {
+    if (at != 0) out += "|";
+    out += record.substr(at, width);
+    at += width;
+  }
+  if (at < record.size()) out += "|" + std::string(record.substr(at)) + "<beyond the layout";
+  return out + "]";
+}
+
+std::string ShowJcki(std::string_view r) {
+  return Split(r, {2, 1, 6, 2, 3, 2, 1, 4, 3, 6, 6, 1, 8, 2, 6, 10, 3, 8, 1, 6, 2, 3, 13});
+}
+
+std::string ShowDesc(std::string_view r) {
+  const std::string_view group = r.substr(9, 2);
+  if (group == "01") return Split(r, {2, 1, 6, 2, 6, 6, 6, 3, 3, 3, 3, 3, 20});
+  if (group == "11") return Split(r, {2, 1, 6, 2, 10, 1, 6, 10, 6, 10, 1, 9});
+  if (group == "31") return Split(r, {2, 1, 6, 2, 1, 10, 1, 10, 6, 5, 20});
+  return Split(r, {2, 1, 6, 2, 25, 6, 1, 1, 20});  // the text form, "00" and "21"
+}
+
+std::string ShowPol(std::string_view r) {
+  return Split(r, {2, 20, 2, 1, 2, 6, 6, 2, 3, 3, 3, 6, 3, 3, 6, 2, 6, 1, 1, 1, 1, 10, 10, 10, 10});
+}
+
+// The record a shown line stands for: brackets and separators removed.
+std::string Unsplit(std::string_view shown) {
+  std::string record;
+  for (char c : shown.substr(1, shown.size() - 2)) {
+    if (c != '|') record += c;
+  }
+  return record;
+}
+
+std::vector<std::string> Shown(const std::string& file, std::string (*show)(std::string_view)) {
+  std::vector<std::string> lines;
+  for (const std::string& r : testing::DumpRecords(file)) lines.push_back(show(r));
+  return lines;
+}
+
+// "I500001" / "J100002" for every transaction line, in key order (agency left out).
+std::vector<std::string> Documents(const std::string& agency) {
+  std::vector<std::string> documents;
+  for (const std::string& r : testing::DumpRecords("jcki")) {
+    if (r.compare(0, 2, agency) != 0) continue;
+    const std::string document = r.substr(2, 7);
+    if (documents.empty() || documents.back() != document) documents.push_back(document);
+  }
+  return documents;
+}
+
+void PutRecord(const char* file, const std::string& record) {
+  const int32_t handle = CBtrvOapi();
+  ASSERT_EQ(btrOpen(handle, "", file, 1, 1, 0), 0) << file;
+  uint32_t length = static_cast<uint32_t>(record.size());
+  EXPECT_EQ(ReplaceByKey(handle, record.data(), &length), 0);
+  (void)btrClose(handle);
+}
+
+// The fixture agency's master records for agency " 5" (code "5" typed in the window).
+void PutAgency5() {
+  for (const auto& [code, name, type, sub] : {std::tuple{"1000", "Cash in Bank", 'A', "009"},
+                                              {"4000", "Commission Income", 'I', "000"},
+                                              {"5000", "Office Expense", 'E', "005"},
+                                              {"1120", "Client Receivables", 'A', "001"},
+                                              {"1130", "Company Receivables", 'A', "003"},
+                                              {"2110", "Company Payables", 'L', "003"},
+                                              {"2120", "Producer Payables", 'L', "002"}}) {
+    testing::PutMaster(kGlKind, " 5", code, name, type, sub);
+  }
+  testing::PutMaster(kDepartmentKind, " 5", "GA", "General Agency");
+  testing::PutMaster(kDepartmentKind, " 5", "01", "Personal Lines");
+  testing::PutMaster(kClientKind, " 5", "C001", "Smith, John");
+  testing::PutMaster(kClientKind, " 5", "1234", "Acme Hardware");
+  testing::PutMaster(kCompanyKind, " 5", "ABC", "ABC Insurance", 'C');
+  testing::PutMaster(kCompanyKind, " 5", "7", "Seventh Mutual", 'C');
+  testing::PutMaster(kProducerKind, " 5", "P01", "Pat Producer");
+}
+
+// The run log after the file-set lines.
+std::vector<std::string> RunLogAfterFileSet(const std::string& path) {
+  const std::vector<std::string> lines = testing::ReadLines(path);
+  if (lines.size() < kFileSetLines) return lines;
+  return std::vector<std::string>(lines.begin() + kFileSetLines, lines.end());
+}
+
+// The Policy columns in table order, dates as text.
+constexpr char kPolicyColumns[] =
+    "AgyCode, PolNum, PolSeq, CltNum, CmpCode, TrnCode, ClsCode, DptCode, InvNum, "
+    "DATE_FORMAT(EntryDate, '%Y-%m-%d %H:%i:%s'), DATE_FORMAT(EffectiveDate, '%Y-%m-%d %H:%i:%s'), "
+    "DATE_FORMAT(ExpirationDate, '%Y-%m-%d %H:%i:%s'), Status, PQBFlag, CmpStatus, "
+    "CurrentPremium, CurrentNonPremium, TotalPremium, TotalNonPremium, NameInsuredCode, "
+    "PolicyTermMonths, CancelMethod, MinEarnedPrem, UnearnedFactor, ReturnPremium, WrittenAmt, "
+    "DATE_FORMAT(BinderEffectDate, '%Y-%m-%d %H:%i:%s'), "
+    "DATE_FORMAT(BinderExpireDate, '%Y-%m-%d %H:%i:%s'), CmpName, StartRiskSeq, CurRiskSeq, "
+    "`Prd Code`, `Opr Code`, DATE_FORMAT(PolicyTermExpDate, '%Y-%m-%d %H:%i:%s'), "
+    "DATE_FORMAT(PolicyTermEffDate, '%Y-%m-%d %H:%i:%s'), D_filler1, D_filler2, D_filler3, "
+    "EndorseNumber, ActiveSeq, TagDesc, OverrideAnnualized, HostNotes, HostRenewalFlag";
+
+// ---------------------------------------------------------------------------------------------
+// Runs against the shared test database.
+
+class PostingRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;
+    db_.emplace();
+    db_->Connect(QStringLiteral("posting"));
+    table_.emplace(QStringLiteral("posting"));
+    testing::MakeFixtureAgency(dir_.path());
+  }
+
+  ImportOutcome Run(ImportRequest request, const std::string& stamp, DateTime now = kNow) {
+    ClientFileSet files(
+        &*table_, [stamp] { return stamp; }, dir_.path().string());
+    ImportRun run(files, op_, [now] { return now; });
+    return run.Run(request);
+  }
+
+  std::vector<std::string> PolicyRows() {
+    return db_->Rows(std::string("SELECT ") + kPolicyColumns + " FROM Policy ORDER BY PolicyID");
+  }
+
+  testing::TempDir dir_;
+  testing::RecordingOperator op_;
+  std::optional<TestDatabase> db_;
+  std::optional<SqlPolicyTable> table_;
+};
+
+// Agency "5" (stored " 5"), every control account, an ordinary account with "NONE" and one with
+// a leftover template name as its SGL, a zero row, negative, fractional and half-cent amounts,
+// and numbers already in use: JE 100001 (its line 000) and invoice 500002 (only its line
+// 01/100), which must be passed over, and agency 05's JE 100003, which must not.
+TEST_F(PostingRunTest, GoldenRunWritesEveryRecordAndRowAsTheHostLaysThemOut) {
+  const std::vector<std::string> want_jcki = testing::ReadLines(GoldenPath("jcki.txt"));
+  ASSERT_EQ(want_jcki.size(), 42u) << "golden file missing or cut";
+  PutAgency5();
+  for (const std::string& shown : want_jcki) {
+    // The host's own records in the golden dump: JE 100001, invoice 500002, agency 05.
+    if (shown.find("|HST|") != std::string::npos) PutRecord("jcki", Unsplit(shown));
+  }
+  db_->Exec(
+      "INSERT INTO Policy (AgyCode, PolNum, PolSeq, CltNum, HostNotes, HostRenewalFlag) "
+      "VALUES (' 5', 'bf-241231-c001      ', 99, 'HOST', 'host row', 5)");
+
+  ImportRequest request;
+  request.agency_code = "5";
+  request.posting_date = "12/31/2024";
+  request.csv_path = GoldenPath("balances.csv");
+  EXPECT_EQ(Run(request, "golden"), ImportOutcome::kPosted);
+
+  EXPECT_THAT(Shown("jcki", ShowJcki), ElementsAreArray(want_jcki));
+  EXPECT_THAT(Shown("desc", ShowDesc),
+              ElementsAreArray(testing::ReadLines(GoldenPath("desc.txt"))));
+  EXPECT_THAT(Shown("pol", ShowPol), ElementsAreArray(testing::ReadLines(GoldenPath("pol.txt"))));
+  EXPECT_THAT(PolicyRows(), ElementsAreArray(testing::ReadLines(GoldenPath("policy_rows.txt"))));
+  EXPECT_THAT(RunLogAfterFileSet(dir_.File("balances_golden.txt")),
+              ElementsAreArray(testing::ReadLines(GoldenPath("run_log.txt"))));
+  EXPECT_THAT(op_.errors, ElementsAre(kClosing));
+  EXPECT_THAT(
+      op_.statuses,
+      ElementsAre("Pass 1: Error Scan", "Processing", "Pass 2: Import [4000][NONE]",
+                  "Pass 2: Import [1000][Bank]", "Pass 2: Import [5000][01]",
+                  "Pass 2: Import [4000][None]", "Pass 2: Import [1120][C001]",
+                  "Pass 2: Import [1130][7]", "Pass 2: Import [2110][ABC]",
+                  "Pass 2: Import [2120][P01]", "Pass 2: Import [1120][1234]", "Done!", "Done!"));
+  // The neighbouring agencies' master records and nothing else of theirs was touched.
+  EXPECT_THAT(Documents("01"), IsEmpty());
+  EXPECT_THAT(Documents("05"), ElementsAre("J100003"));
+}
+
+TEST_F(PostingRunTest, PostingTheSameFileTwiceTakesNewNumbersAndReplacesThePolicies) {
+  testing::WriteFile(dir_.File("balances.csv"),
+                     "GL,Name,SubType,Normal,Dept,Value\r\n"
+                     "4000,Commission Income,NONE,Credit,GA,100\r\n"
+                     "1120,Client Receivables,C001,Debit,GA,50\r\n"
+                     "2120,Producer Payables,P01,Credit,GA,-20\r\n");
+  ImportRequest request;
+  request.agency_code = "01";
+  request.posting_date = "12/31/2024";
+  request.csv_path = dir_.File("balances.csv");
+  ASSERT_EQ(Run(request, "first"), ImportOutcome::kPosted);
+  db_->Exec("UPDATE Policy SET HostNotes = 'kept by the host', HostRenewalFlag = 3");
+
+  const DateTime later{{2025, 1, 16}, 8, 0, 0};
+  ASSERT_EQ(Run(request, "second", later), ImportOutcome::kPosted);
+
+  EXPECT_THAT(Documents("01"), ElementsAre("I500001", "I500002", "I500003", "I500004", "J100001",
+                                           "J100002", "J100003", "J100004", "J100005", "J100006"));
+  const std::vector<std::string> second_log = testing::ReadLines(dir_.File("balances_second.txt"));
+  EXPECT_THAT(second_log, Contains(StartsWith("Adding Single JE [100004] GL [4000]")));
+  EXPECT_THAT(second_log, Contains(StartsWith("Adding Invoice  [500003] with JE [] type [CLT]")));
+  EXPECT_THAT(second_log,
+              Contains(StartsWith("Adding Matched JE [100006] matched to invoice [500004]")));
+
+  // One policy record per policy number, naming the second run's invoice and entry date.
+  std::vector<std::string> pol_fields;
+  for (const std::string& r : testing::DumpRecords("pol")) {
+    pol_fields.push_back(r.substr(0, 22) + "|" + r.substr(33, 6) + "|" + r.substr(50, 6));
+  }
+  EXPECT_THAT(pol_fields, ElementsAre("01BF-241231--PRD-P01  |500004|<50116",
+                                      "01BF-241231-C001      |500003|<50116"));
+  EXPECT_THAT(
+      db_->Rows("SELECT PolNum, InvNum, DATE_FORMAT(EntryDate, '%Y-%m-%d %H:%i:%s'), HostNotes, "
+                "HostRenewalFlag FROM Policy ORDER BY PolicyID"),
+      ElementsAre("BF-241231-C001      |500003|2025-01-16 08:00:00|kept by the host|3",
+                  "BF-241231--PRD-P01  |500004|2025-01-16 08:00:00|kept by the host|3"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// A database server of the test's own, stopped in the middle of a run.
+
+class PrivateServer {
+ public:
+  explicit PrivateServer(std::filesystem::path dir) : dir_(std::move(dir)) {
+    started_ = Script("start") == 0;
+    std::ifstream env(dir_ / "env");
+    for (std::string line; std::getline(env, line);) {
+      const size_t eq = line.find('=');
+      if (line.rfind("export ", 0) != 0 || eq == std::string::npos) continue;
+      values_[line.substr(7, eq - 7)] = line.substr(eq + 1);
+    }
+  }
+  ~PrivateServer() { Stop(); }
+  void Stop() {
+    if (started_) (void)Script("stop");
+    started_ = false;
+  }
+  bool started() const { return started_ && !Value("QUILLMERE_TEST_DB_PORT").empty(); }
+  std::string Value(const std::string& name) const {
+    const auto it = values_.find(name);
+    return it == values_.end() ? "" : it->second;
+  }
+
+ private:
+  int Script(const std::string& verb) {
+    const std::string command = std::string(QUILLMERE_SOURCE_DIR) + "/scripts/testdb " + verb +
+                                " '" + dir_.string() + "' >/dev/null 2>&1";
+    return std::system(command.c_str());
+  }
+
+  std::filesystem::path dir_;
+  bool started_ = false;
+  std::map<std::string, std::string> values_;
+};
+
+// Calls `hook` when the status line shows `status`.
+class HookedOperator : public testing::RecordingOperator {
+ public:
+  void SetStatus(const std::string& text) override {
+    RecordingOperator::SetStatus(text);
+    if (text == on_status && hook) hook();
+  }
+  void ShowProgress(long long done, long long total) override {
+    if (done == total && total > 0 && on_scanned) on_scanned();
+  }
+  std::string on_status;
+  std::function<void()> hook, on_scanned;
+};
+
+TEST(DatabaseLostTest, RunStopsAtTheRowAndRollsItsRecordsBack) {
+  if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;
+  testing::EnsureCoreApplication();
+  testing::TempDir dir, server_dir;
+  testing::MakeFixtureAgency(dir.path());
+  PrivateServer server(server_dir.path());
+  ASSERT_TRUE(server.started());
+  const QString connection = QStringLiteral("private-server");
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), connection);
+    db.setHostName(QStringLiteral("127.0.0.1"));
+    db.setPort(std::atoi(server.Value("QUILLMERE_TEST_DB_PORT").c_str()));
+    db.setUserName(QStringLiteral("root"));
+    db.setDatabaseName(QString::fromStdString(server.Value("QUILLMERE_TEST_DB_NAME")));
+    ASSERT_TRUE(db.open());
+  }
+  const std::string csv = dir.File("balances.csv");
+  testing::WriteFile(csv,
+                     "GL,Name,SubType,Normal,Dept,Value\r\n"
+                     "4000,Commission Income,NONE,Credit,GA,100\r\n"
+                     "1120,Client Receivables,C001,Debit,GA,50\r\n"
+                     "1130,Company Receivables,7,Debit,01,-250.10\r\n"
+                     "5000,Office Expense,NONE,Debit,01,10\r\n");
+  HookedOperator op;
+  op.on_status = "Pass 2: Import [1130][7]";
+  op.hook = [&server] { server.Stop(); };
+  ImportOutcome outcome;
+  {
+    SqlPolicyTable table(connection);
+    ClientFileSet files(
+        &table, [] { return std::string("lost"); }, dir.path().string());
+    ImportRun run(files, op, [] { return kNow; });
+    ImportRequest request;
+    request.agency_code = "01";
+    request.posting_date = "12/31/2024";
+    request.csv_path = csv;
+    outcome = run.Run(request);
+  }
+  QSqlDatabase::removeDatabase(connection);
+
+  EXPECT_EQ(outcome, ImportOutcome::kStopped);
+  // The first two rows whole; nothing of the 1130 row (invoice 500002, JE 100003) or after it.
+  EXPECT_THAT(Documents("01"), ElementsAre("I500001", "J100001", "J100002"));
+  EXPECT_EQ(testing::DumpRecords("jcki").size(), 1u + 5u + 2u);
+  EXPECT_EQ(testing::DumpRecords("desc").size(), 1u + 4u + 1u);
+  ASSERT_EQ(testing::DumpRecords("pol").size(), 1u);
+  EXPECT_EQ(testing::DumpRecords("pol")[0].substr(0, 22), "01BF-241231-C001      ");
+
+  const std::string stop_lead =
+      "Posting stopped at line 4 [1130,Company Receivables,7,Debit,01,-250.10]: The Policy row "
+      "of [BF-241231--REC-7    ] could not be written: ";
+  const std::string stop_end =
+      ". The records of that line were rolled back; the lines before it are posted.";
+  ASSERT_EQ(op.errors.size(), 1u);
+  EXPECT_THAT(op.errors[0], StartsWith(stop_lead));
+  EXPECT_THAT(op.errors[0], EndsWith(stop_end));
+  const std::vector<std::string> log = RunLogAfterFileSet(dir.File("balances_lost.txt"));
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_THAT(
+      std::vector<std::string>(log.end() - 3, log.end()),
+      ElementsAre(op.errors[0], "1 message was shown during this run; each is written above",
+                  "All done"));
+  EXPECT_THAT(log, Contains(StartsWith("# GL [1130] SGL [     7]")));
+  EXPECT_THAT(log, Not(Contains(StartsWith("# GL [5000]"))));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Runs without a database: the Policy table is left out, the record files are real.
+
+class RecordRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::MakeFixtureAgency(dir_.path()); }
+
+  ImportOutcome Run(const std::string& csv_rows, ImportRequest request = {}) {
+    testing::WriteFile(csv_, "GL,Name,SubType,Normal,Dept,Value\r\n" + csv_rows);
+    request.agency_code = "01";
+    request.posting_date = "12/31/2024";
+    request.csv_path = csv_;
+    ClientFileSet files(
+        nullptr, [] { return std::string("T"); }, dir_.path().string());
+    ImportRun run(files, op_, [] { return kNow; });
+    return run.Run(request);
+  }
+  std::vector<std::string> RunLog() { return RunLogAfterFileSet(dir_.File("balances_T.txt")); }
+
+  testing::TempDir dir_;
+  std::string csv_ = dir_.File("balances.csv");
+  HookedOperator op_;
+};
+
+TEST_F(RecordRunTest, StartingNumbersThatLeaveTooFewNumbersStopTheRunAfterTheCheck) {
+  const std::string ordinary = "4000,Commission Income,NONE,Credit,GA,100\r\n";
+  const std::string control = "1120,Client Receivables,C001,Debit,GA,50\r\n";
+  const struct {
+    int64_t je, inv;
+    std::string rows;
+    std::string want_error;
+  } kCases[] = {
+      {100000, 999999, control,
+       "Starting Inv Number [999999] leaves 0 numbers below 1000000 for 1 invoices"},
+      {100000, 999998, control + control,
+       "Starting Inv Number [999998] leaves 1 numbers below 1000000 for 2 invoices"},
+      // Every row takes a JE number: one for the single JE, one for the invoice's matched JE.
+      {999998, 500000, ordinary + control,
+       "Starting JE Number [999998] leaves 1 numbers below 1000000 for 2 journal entries"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.want_error);
+    testing::TempDir dir;
+    testing::MakeFixtureAgency(dir.path());
+    testing::RecordingOperator op;
+    testing::WriteFile(dir.File("b.csv"), "GL,Name,SubType,Normal,Dept,Value\r\n" + c.rows);
+    ClientFileSet files(
+        nullptr, [] { return std::string("T"); }, dir.path().string());
+    ImportRun run(files, op, [] { return kNow; });
+    ImportRequest request{"01", "12/31/2024", dir.File("b.csv"), c.je, c.inv};
+    EXPECT_EQ(run.Run(request), ImportOutcome::kErrors);
+    EXPECT_THAT(RunLogAfterFileSet(dir.File("balances_T.txt")), Contains(c.want_error));
+    EXPECT_THAT(testing::DumpRecords("jcki"), IsEmpty());
+    EXPECT_THAT(testing::DumpRecords("desc"), IsEmpty());
+  }
+}
+
+TEST_F(RecordRunTest, TheLastInvoiceNumberIsUsedAndNeverPassed) {
+  ImportRequest request;
+  request.first_inv_number = 999998;
+  EXPECT_EQ(Run("1120,Client Receivables,C001,Debit,GA,50\r\n", request), ImportOutcome::kPosted);
+  EXPECT_THAT(Documents("01"), ElementsAre("I999999", "J100001"));
+}
+
+// Pass 1 counts numbers, not free numbers: when the last numbers are taken, pass 2 stops before
+// the row that would need a seventh digit instead of storing a cut number.
+TEST_F(RecordRunTest, RunningOutOfFreeInvoiceNumbersStopsBeforeTheRow) {
+  rJckiRec host;
+  Blank(&host);
+  std::memcpy(&host, "01I99999801300", 14);  // a line of invoice 999998, not its first
+  PutRecord("jcki", std::string(reinterpret_cast<const char*>(&host), sizeof host));
+  ImportRequest request;
+  request.first_inv_number = 999997;
+  EXPECT_EQ(Run("1120,Client Receivables,C001,Debit,GA,50\r\n"
+                "2120,Producer Payables,P01,Credit,GA,-20\r\n",
+                request),
+            ImportOutcome::kStopped);
+  EXPECT_THAT(Documents("01"), ElementsAre("I999998", "I999999", "J100001"));
+  EXPECT_THAT(op_.errors,
+              ElementsAre("Posting stopped at line 3 [2120,Producer Payables,P01,Credit,GA,-20]: "
+                          "No invoice number is left below 1000000 (last tried 999999). The "
+                          "records of that line were rolled back; the lines before it are "
+                          "posted."));
+  EXPECT_THAT(RunLog(), Contains(op_.errors[0]));
+}
+
+TEST_F(RecordRunTest, AFileChangedAfterTheCheckIsNotPosted) {
+  const std::string rows =
+      "4000,Commission Income,NONE,Credit,GA,100.00\r\n"
+      "1120,Client Receivables,C001,Debit,GA,50\r\n";
+  const std::string header = "GL,Name,SubType,Normal,Dept,Value\r\n";
+  const struct {
+    const char* change;
+    std::function<void(const std::string&)> apply;
+    std::string want_error;
+  } kCases[] = {
+      {"same size, another amount",
+       [&](const std::string& path) {
+         testing::WriteFile(path, header +
+                                      "4000,Commission Income,NONE,Credit,GA,900.00\r\n"
+                                      "1120,Client Receivables,C001,Debit,GA,50\r\n");
+       },
+       " changed after it was checked; nothing was posted. Start a new import to check it "
+       "again."},
+      {"a row added",
+       [&](const std::string& path) {
+         testing::WriteFile(path, header + rows + "5000,Office Expense,NONE,Debit,GA,7\r\n");
+       },
+       " changed after it was checked; nothing was posted. Start a new import to check it "
+       "again."},
+      {"removed", [](const std::string& path) { std::filesystem::remove(path); },
+       " could not be opened again; nothing was posted."},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.change);
+    testing::TempDir dir;
+    testing::MakeFixtureAgency(dir.path());
+    const std::string csv = dir.File("b.csv");
+    testing::WriteFile(csv, header + rows);
+    HookedOperator op;
+    op.on_scanned = [&] { c.apply(csv); };
+    ClientFileSet files(
+        nullptr, [] { return std::string("T"); }, dir.path().string());
+    ImportRun run(files, op, [] { return kNow; });
+    EXPECT_EQ(run.Run({"01", "12/31/2024", csv, 100000, 500000}), ImportOutcome::kStopped);
+    ASSERT_EQ(op.errors.size(), 1u);
+    EXPECT_THAT(op.errors[0], HasSubstr(csv));
+    EXPECT_THAT(op.errors[0], EndsWith(c.want_error));
+    EXPECT_THAT(testing::DumpRecords("jcki"), IsEmpty());
+    EXPECT_THAT(testing::DumpRecords("desc"), IsEmpty());
+    EXPECT_THAT(testing::DumpRecords("pol"), IsEmpty());
+    const std::vector<std::string> log = RunLogAfterFileSet(dir.File("balances_T.txt"));
+    EXPECT_THAT(
+        log, ElementsAre("Pass1, error scan", "Posting Balances Effective [12/31/2024]",
+                         "pass 2 - loading", op.errors[0],
+                         "1 message was shown during this run; each is written above", "All done"));
+  }
+}
+
+// A record file missing from the store: every write to it is reported with its status, in the
+// message box and the run log, and the run posts everything else.
+TEST(WriteFailureTest, MissingDescFileIsReportedForEveryRecordAndTheRunGoesOn) {
+  testing::TempDir dir;
+  const std::string settings = dir.File("VELFILES.ini");
+  testing::WriteFile(settings, "[VelfilesNdx]\r\ndatapath=.\r\n");
+  ASSERT_EQ(QrtInitializeFauxBtrieve(settings.c_str(), dir.File("zel.ini").c_str()), 0);
+  ASSERT_EQ(btrCreateFile("ap", kApRecLen, kApKeyLen), 0);
+  ASSERT_EQ(btrCreateFile("extap", kExtApRecLen, kExtApKeyLen), 0);
+  ASSERT_EQ(btrCreateFile("jcki", kJckiRecLen, kJckiKeyLen), 0);
+  ASSERT_EQ(btrCreateFile("trans.ndx", 64, 8), 0);
+  ASSERT_EQ(btrCreateFile("pol", kPolRecLen, kPolKeyLen), 0);
+  testing::PutMaster(kGlKind, "01", "4000", "Commission Income", 'I');
+  testing::PutMaster(kGlKind, "01", "1120", "Client Receivables", 'A', "001");
+  testing::PutMaster(kDepartmentKind, "01", "GA", "General Agency");
+  testing::PutMaster(kClientKind, "01", "C001", "Smith, John");
+  testing::WriteFile(dir.File("b.csv"),
+                     "GL,Name,SubType,Normal,Dept,Value\r\n"
+                     "4000,Commission Income,NONE,Credit,GA,100\r\n"
+                     "1120,Client Receivables,C001,Debit,GA,50\r\n");
+  testing::RecordingOperator op;
+  ClientFileSet files(
+      nullptr, [] { return std::string("T"); }, dir.path().string());
+  ImportRun run(files, op, [] { return kNow; });
+  EXPECT_EQ(run.Run({"01", "12/31/2024", dir.File("b.csv"), 100000, 500000}),
+            ImportOutcome::kPosted);
+
+  const std::string open_failed = "Unable to open Desc file desc, status is 12";
+  const std::string write_failed = "Unable to update Desc file desc, status is 3";
+  // The single JE's description, the invoice's four and its matched JE's one.
+  EXPECT_THAT(op.errors, ElementsAre(open_failed, write_failed, write_failed, write_failed,
+                                     write_failed, write_failed, write_failed, kClosing));
+  EXPECT_THAT(Documents("01"), ElementsAre("I500001", "J100001", "J100002"));
+  EXPECT_EQ(testing::DumpRecords("jcki").size(), 1u + 5u + 2u);
+  EXPECT_EQ(testing::DumpRecords("pol").size(), 1u);
+
+  const std::vector<std::string> log = testing::ReadLines(dir.File("balances_T.txt"));
+  EXPECT_EQ(std::count(log.begin(), log.end(), open_failed), 1);
+  EXPECT_EQ(std::count(log.begin(), log.end(), write_failed), 6);
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_THAT(
+      std::vector<std::string>(log.end() - 2, log.end()),
+      ElementsAre("7 messages were shown during this run; each is written above", "All done"));
+}
+
+}  // namespace
+}  // namespace quillmere
