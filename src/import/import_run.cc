@@ -71,7 +71,7 @@ bool ImportRun::CheckRequest(const ImportRequest& request) {
 ImportOutcome ImportRun::Start(const ImportRequest& request, RunOperator& op) {
   summary_ = ImportSummary{};
   std::string error;
-  if (!files_.OpenClientFiles(op_, &error)) {
+  if (!files_.OpenClientFiles(op, &error)) {  // a file that fails to open: a logged message
     op_.ErrorWindow(error);
     return ImportOutcome::kSetupFailed;
   }

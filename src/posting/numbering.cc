@@ -22,7 +22,10 @@ std::string Posting::TodayStored() const { return EncodeDate(now_().date); }
 
 int16_t Posting::Store(int32_t handle, const void* record, uint32_t* length) {
   Status = ReplaceByKey(handle, record, length);
-  if (Status != 0) {
+  // A file that could not be opened with the set was reported then; its writes are reported
+  // one by one and the row goes on, as the host's programs do. Any other failure is the store
+  // failing under an open file (full disk, I/O error): the import run rolls that row back.
+  if (Status != 0 && Status != kStatusNotOpen) {
     ++failed_writes;
     failed_status = Status;
   }

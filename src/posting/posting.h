@@ -89,8 +89,10 @@ class Posting {
   int32_t iJENum = 0;
   int32_t iInvNum = 0;
   int16_t Status = 0;
-  // Record writes that failed (each already shown through the Operator), and the status of the
-  // last one: the import run rolls back a row during which this count grows.
+  // Record writes that failed on an open file (each already shown through the Operator), and
+  // the status of the last one: the import run rolls back a row during which this count grows.
+  // Writes to a file that is not open (status 3, reported when the set was opened) are shown
+  // and not counted: the row goes on without that record.
   int64_t failed_writes = 0;
   int16_t failed_status = 0;
   rJckiRec JckiRec;
