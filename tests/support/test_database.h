@@ -36,7 +36,9 @@ inline void EnsureCoreApplication() {
   static int argc = 1;
   static char arg0[] = "quillmere-test";
   static char* argv[] = {arg0, nullptr};
-  static QCoreApplication app(argc, argv);
+  // Never destroyed: Qt SQL's registry of connections is gone by then, and the application's
+  // clean-up would reach for it.
+  new QCoreApplication(argc, argv);
 }
 
 class TestDatabase {

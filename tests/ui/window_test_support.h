@@ -24,7 +24,9 @@ inline void EnsureApplication() {
   static int argc = 1;
   static char arg0[] = "quillmere-window-test";
   static char* argv[] = {arg0, nullptr};
-  static QApplication app(argc, argv);
+  // Never destroyed: Qt SQL's registry of connections is gone by then, and the application's
+  // clean-up would reach for it.
+  new QApplication(argc, argv);
 }
 
 // Handles events until `done()` holds or `ms` milliseconds passed; returns `done()`.
