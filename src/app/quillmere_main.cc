@@ -12,6 +12,7 @@
 #include "startup/run_options.h"
 #include "ui/confirm_dialog.h"
 #include "ui/main_window.h"
+#include "ui/program_entry.h"
 #include "ui/theme.h"
 
 namespace {
@@ -32,13 +33,11 @@ int main(int argc, char** argv) {
 
   const std::string exe = ExecutablePath();
   const std::vector<std::string> args(argv + 1, argv + argc);
-  RunOptions options;
-  try {
-    options = SettleRunOptions(exe, args, RegistryFilePath());
-  } catch (const RegistryError& e) {
-    QMessageBox::critical(nullptr, QString::fromLatin1(kProgramName), FromRecordText(e.what()));
-    return 1;
-  }
+  const std::optional<RunOptions> options =
+      SettleRunOptionsOrReport(exe, args, RegistryFilePath(), [](const QString& text) {
+        QMessageBox::critical(nullptr, QString::fromLatin1(kProgramName), text);
+      });
+  if (!options) return 1;
 
   std::string error;
   if (!ApplyTheme(app, &error)) {
@@ -46,7 +45,7 @@ int main(int argc, char** argv) {
   }
 
   WindowSetup setup;
-  setup.run_options = options;
+  setup.run_options = *options;
   setup.program_dir = std::filesystem::path(exe).parent_path().string();
   TForm1 form(setup);
   TfrmConfirm confirm(&form);
