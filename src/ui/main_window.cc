@@ -264,8 +264,18 @@ ImportRequest TForm1::ReadImportRequest() const {
   return request;
 }
 
+bool TForm1::EnsureConfigured() {
+  if (configured_) return true;
+  // The client file set opens once per program start; opening it without a configured
+  // library and connection would leave it unusable for the rest of the run.
+  configuring_ = true;
+  configured_ = SetVelFiles();
+  configuring_ = false;
+  return configured_;
+}
+
 void TForm1::LoadCSVClick() {
-  if (running_) return;
+  if (running_ || !EnsureConfigured()) return;
   // Once an import has started, neither operation runs again in this program.
   LoadCSV->setEnabled(false);
   Button1->setEnabled(false);
@@ -275,7 +285,7 @@ void TForm1::LoadCSVClick() {
 }
 
 void TForm1::Button1Click() {
-  if (running_) return;
+  if (running_ || !EnsureConfigured()) return;
   RunScope run(this);
   std::string error;
   if (!files_.OpenClientFiles(*this, &error)) {

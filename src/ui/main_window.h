@@ -103,6 +103,8 @@ class TForm1 : public QWidget, public Operator {
  private:
   class RunScope;
   bool LookUpAgency(std::string* error);
+  // Runs the site configuration now unless it completed before; false when it failed (shown).
+  bool EnsureConfigured();
   void ShowConfigurationError(const std::string& message);
 
   WindowSetup setup_;

@@ -373,3 +373,30 @@ TEST_F(ConfiguredWindowTest, QuitDuringARunAsksThenStopsAndCloses) {
 
 }  // namespace
 }  // namespace quillmere
+
+namespace quillmere {
+namespace {
+
+TEST_F(ConfiguredWindowTest, OperationsWaitForACompletedConfiguration) {
+  WriteFile(program_.File("VELFILES.ini"),
+            "[VelfilesNdx]\nmdbserv=127.0.0.1\nmdbport=9\nmdbbase=" + db_->name() + "\n");
+  Form().FormActivate();
+  ASSERT_FALSE(Form().configured());
+  for (const char* button : {"Button1", "LoadCSV"}) {
+    desktop_.messages.clear();
+    Child<QPushButton>(button)->click();
+    ASSERT_EQ(desktop_.messages.size(), 1) << button;
+    EXPECT_THAT(ToRecordText(desktop_.messages[0]), HasSubstr("Can't connect")) << button;
+    EXPECT_FALSE(Form().files().fClientFilesOpen) << button;  // still free to open later
+    EXPECT_TRUE(Child(button)->isEnabled()) << button;
+  }
+
+  UseDatabase(*db_);  // the server is reachable now: the export configures and runs
+  Child<QLineEdit>("edtCSVName")->setText(FromPath(work_.File("chart.csv")));
+  Child<QPushButton>("Button1")->click();
+  EXPECT_TRUE(Form().configured());
+  EXPECT_TRUE(std::filesystem::exists(work_.File("chart.csv")));
+}
+
+}  // namespace
+}  // namespace quillmere
