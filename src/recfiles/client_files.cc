@@ -34,9 +34,21 @@ ClientFileSet::ClientFileSet(PolicyTable* policy_table, std::function<std::strin
     : policy_table_(policy_table), stamp_(std::move(stamp)), log_dir_(std::move(log_dir)) {}
 
 bool ClientFileSet::OpenClientFiles(Operator& op, std::string* error) {
-  if (fClientFilesOpen) return true;
+  if (fClientFilesOpen) {
+    // Once per program start; a set that failed to open stays failed rather than letting an
+    // operation carry on over closed handles.
+    if (!open_error_.empty()) *error = open_error_;
+    return open_error_.empty();
+  }
   fClientFilesOpen = true;  // before anything else: a failed open is not retried
+  if (!OpenOnce(op, error)) {
+    open_error_ = *error + " (restart the program to try again)";
+    return false;
+  }
+  return true;
+}
 
+bool ClientFileSet::OpenOnce(Operator& op, std::string* error) {
   std::string log_name = "balances_" + stamp_() + ".txt";
   if (log_dir_ != ".") log_name = log_dir_ + "/" + log_name;
   if (!fOutput.Create(log_name, error)) return false;

@@ -36,7 +36,7 @@ class ClientFileSet {
   // shown through `op` ("Unable to open Jcki file jcki, status is 12") and the log line
   // written all the same, then the Policy table. False when the run log cannot be created or
   // the Policy table cannot be opened (the operation ends; `*error` says why). A second call
-  // does nothing and returns true.
+  // opens nothing: true after a successful first one, false with the first one's error.
   bool OpenClientFiles(Operator& op, std::string* error);
   // Closes the seven handles and the Policy table; the run log stays open.
   void CloseClientFiles();
@@ -54,6 +54,9 @@ class ClientFileSet {
            DescDatalen = kDescRecLen, PolRecLen = kPolRecLen;
 
  private:
+  bool OpenOnce(Operator& op, std::string* error);
+
+  std::string open_error_;  // why the one open failed, if it did
   PolicyTable* policy_table_;
   std::function<std::string()> stamp_;
   std::string log_dir_;

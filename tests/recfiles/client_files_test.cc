@@ -99,6 +99,12 @@ TEST_F(ClientFilesTest, RunLogThatCannotBeCreatedEndsTheOpen) {
   EXPECT_FALSE(files.OpenClientFiles(op_, &error_));
   EXPECT_THAT(error_, HasSubstr("balances_1_2_2025-9_05_07_AM.txt"));
   EXPECT_EQ(files.JckiFilePtr, -1);  // nothing opened after the failure
+
+  // A later operation in the same program start is told so instead of running on closed files.
+  std::string again;
+  EXPECT_FALSE(files.OpenClientFiles(op_, &again));
+  EXPECT_THAT(again, HasSubstr("restart the program"));
+  EXPECT_EQ(files.JckiFilePtr, -1);
 }
 
 TEST(StringDateStamp, ReplacesBlanksAndSeparators) {
