@@ -276,10 +276,12 @@ bool TForm1::EnsureConfigured() {
 
 void TForm1::LoadCSVClick() {
   if (running_ || !EnsureConfigured()) return;
+  const ImportRequest request = ReadImportRequest();
+  // A request that cannot start (bad date, long agency code) is shown and leaves all as it was.
+  if (!import_run_.CheckRequest(request)) return;
   // Once an import has started, neither operation runs again in this program.
   LoadCSV->setEnabled(false);
   Button1->setEnabled(false);
-  const ImportRequest request = ReadImportRequest();
   RunScope run(this);
   (void)import_run_.Run(request);
 }
