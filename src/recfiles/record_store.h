@@ -7,8 +7,11 @@
 // The key is the record's leading key_length bytes; the record is stored whole. File names are
 // matched without regard to ASCII letter case, as the host's file system does.
 //
-// Durability and sharing: WAL journal, synchronous=FULL (a committed transaction survives a
-// crash of the process or the machine). Several processes may share one store; a write waits
+// Durability and sharing: WAL journal, synchronous=NORMAL. A committed transaction survives a
+// crash or kill of the process; a crash of the machine may lose the last transactions committed
+// before it, never part of one (the store stays consistent, each transaction whole or absent).
+// The WAL is synced at each checkpoint, not at each commit: one sync per posted row made an
+// import ten times slower than the work itself. Several processes may share one store; a write waits
 // for another process's write lock at most QUILLMERE_RECFILE_BUSY_MS milliseconds (environment
 // variable, read when the store opens; default 10000), then fails with status 85.
 //
