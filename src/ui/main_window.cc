@@ -96,8 +96,10 @@ class TForm1::RunScope {
   explicit RunScope(TForm1* form) : form_(form) {
     form_->running_ = true;
     form_->stop_requested_ = false;
+    QApplication::setOverrideCursor(Qt::WaitCursor);  // busy, also while pass 1 paints nothing
   }
   ~RunScope() {
+    QApplication::restoreOverrideCursor();
     form_->running_ = false;
     form_->barProgress->hide();
     if (form_->close_when_done_) form_->close();
@@ -326,7 +328,21 @@ void TForm1::BrowseClick() {
   edtCSVName->setText(chosen.value_or(preset));
 }
 
+namespace {
+
+// A dialog in the middle of a run gets the ordinary pointer back while it is open.
+class ArrowWhileAsking {
+ public:
+  ArrowWhileAsking() { QApplication::setOverrideCursor(Qt::ArrowCursor); }
+  ~ArrowWhileAsking() { QApplication::restoreOverrideCursor(); }
+  ArrowWhileAsking(const ArrowWhileAsking&) = delete;
+  ArrowWhileAsking& operator=(const ArrowWhileAsking&) = delete;
+};
+
+}  // namespace
+
 void TForm1::ErrorWindow(const std::string& message) {
+  ArrowWhileAsking arrow;
   desktop_.show_message(this, FromRecordText(message));
 }
 
@@ -336,6 +352,7 @@ bool TForm1::Confirm(const std::string& prompt) {
     if (own_confirm_ == nullptr) own_confirm_ = new TfrmConfirm(this);
     dialog = own_confirm_;
   }
+  ArrowWhileAsking arrow;
   return dialog->Ask(FromRecordText(prompt)) == TfrmConfirm::kYes;
 }
 
