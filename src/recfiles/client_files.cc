@@ -49,9 +49,17 @@ bool ClientFileSet::OpenClientFiles(Operator& op, std::string* error) {
 }
 
 bool ClientFileSet::OpenOnce(Operator& op, std::string* error) {
-  std::string log_name = "balances_" + stamp_() + ".txt";
-  if (log_dir_ != ".") log_name = log_dir_ + "/" + log_name;
-  if (!fOutput.Create(log_name, error)) return false;
+  // Two runs started in the same second (two programs, or an export then an import) would
+  // share a name; the later one takes the next free "_2", "_3" ... instead of erasing the log
+  // of the other.
+  const std::string base =
+      (log_dir_ == "." ? std::string() : log_dir_ + "/") + "balances_" + stamp_();
+  bool exists = true;
+  for (int n = 1; exists; ++n) {
+    const std::string log_name = base + (n == 1 ? "" : "_" + std::to_string(n)) + ".txt";
+    if (fOutput.CreateNew(log_name, &exists, error)) break;
+    if (!exists || n == 1000) return false;
+  }
 
   struct Step {
     int32_t* handle;

@@ -21,6 +21,20 @@ bool RunLog::Create(const std::string& path, std::string* error) {
   return true;
 }
 
+bool RunLog::CreateNew(const std::string& path, bool* exists, std::string* error) {
+  Close();
+  *exists = false;
+  file_ = std::fopen(path.c_str(), "wbx");
+  if (file_ == nullptr) {
+    *exists = errno == EEXIST;
+    *error = "Cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  path_ = path;
+  ok_ = true;
+  return true;
+}
+
 void RunLog::Line(std::string_view text) {
   if (file_ == nullptr) return;
   if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() ||

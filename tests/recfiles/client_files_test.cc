@@ -91,6 +91,18 @@ TEST_F(ClientFilesTest, SecondOpenDoesNothing) {
   EXPECT_EQ(LogText(), kSixLines);
 }
 
+TEST_F(ClientFilesTest, SameSecondRunsKeepBothLogs) {
+  InitStore(dir_.path());
+  WriteFile(dir_.File(std::string("balances_") + kStamp + ".txt"), "an earlier run\r\n");
+  ClientFileSet first = MakeSet(dir_.path().string());
+  ClientFileSet second = MakeSet(dir_.path().string());
+  ASSERT_TRUE(first.OpenClientFiles(op_, &error_)) << error_;
+  ASSERT_TRUE(second.OpenClientFiles(op_, &error_)) << error_;
+  EXPECT_EQ(first.log().path(), dir_.File(std::string("balances_") + kStamp + "_2.txt"));
+  EXPECT_EQ(second.log().path(), dir_.File(std::string("balances_") + kStamp + "_3.txt"));
+  EXPECT_EQ(LogText(), "an earlier run\r\n");
+}
+
 TEST_F(ClientFilesTest, RunLogThatCannotBeCreatedEndsTheOpen) {
   InitStore(dir_.path());
   // A folder that is a file: no permission setting lets anyone create a log below it.
