@@ -14,6 +14,19 @@ std::string LineByAccount(std::string_view control_account) {
 
 namespace {
 
+// Blanks `rec`, then sets the key and the line class of a journal-entry line or of its matching
+// line under the invoice.
+void StartLine(rJckiRec* rec, const std::string& agy, const char* type, const std::string& number,
+               const char* line_group, const std::string& line, const char* gl_type) {
+  Blank(rec);
+  SetField(rec->AgyNum, agy);
+  SetField(rec->TrnType, type);
+  SetField(rec->TrnNum, number);
+  SetField(rec->TrnLineNum, line_group);
+  SetField(rec->TrnLine, line);
+  SetField(rec->GlType, gl_type);
+}
+
 // The fields every journal-entry line and its matching line share.
 void SetCommonJeFields(rJckiRec* rec, const std::string& agy, const std::string& je,
                        const std::string& gl, const std::string& sgl, const std::string& eff,
@@ -45,13 +58,7 @@ void Posting::AddSingleJE(const std::string& AgyCode, const std::string& /*sJENu
   Log("Adding Single JE [" + je + "] GL [" + sGL + "] SGL [" + sSGL + "] Dpt [" + sDpt + "] Eff [" +
       sEffDate + "] Ent [" + today + "] Amt [" + FormatAmount(dAmt) + "]");
 
-  Blank(&JckiRec);
-  SetField(JckiRec.AgyNum, AgyCode);
-  SetField(JckiRec.TrnType, "J");
-  SetField(JckiRec.TrnNum, je);
-  SetField(JckiRec.TrnLineNum, "00");
-  SetField(JckiRec.TrnLine, "000");
-  SetField(JckiRec.GlType, "6");
+  StartLine(&JckiRec, AgyCode, "J", je, "00", "000", "6");
   SetCommonJeFields(&JckiRec, AgyCode, je, sGL, sSGL, eff, sDpt, today, dAmt);
   SetField(JckiRec.v.adj.AdjNum, "000000");
   SetField(JckiRec.v.adj.AdjLineNum, "00");
@@ -76,13 +83,7 @@ void Posting::AddMatchJE(const std::string& AgyCode, const std::string& sInvNum,
       sSGL + "] Dpt [" + sDpt + "] Eff [" + sEffDate + "] Ent [" + today + "] Amt [" +
       FormatAmount(dAmt) + "]");
 
-  Blank(&JckiRec);
-  SetField(JckiRec.AgyNum, AgyCode);
-  SetField(JckiRec.TrnType, "J");
-  SetField(JckiRec.TrnNum, je);
-  SetField(JckiRec.TrnLineNum, "00");
-  SetField(JckiRec.TrnLine, "000");
-  SetField(JckiRec.GlType, "6");
+  StartLine(&JckiRec, AgyCode, "J", je, "00", "000", "6");
   SetCommonJeFields(&JckiRec, AgyCode, je, sGL, sSGL, sEffDate, sDpt, today, dAmt);
   SetField(JckiRec.v.adj.AdjFlag, "*");
   SetField(JckiRec.v.adj.AdjNum, sInvNum);
@@ -95,13 +96,7 @@ void Posting::AddMatchJE(const std::string& AgyCode, const std::string& sInvNum,
   UpdateDesc(AgyCode + "J" + je + "00" + "Beginning Balance");
 
   // The matching line, filed under the invoice.
-  Blank(&JckiRec);
-  SetField(JckiRec.AgyNum, AgyCode);
-  SetField(JckiRec.TrnType, "I");
-  SetField(JckiRec.TrnNum, sInvNum);
-  SetField(JckiRec.TrnLineNum, "01");
-  SetField(JckiRec.TrnLine, line);
-  SetField(JckiRec.GlType, "D");
+  StartLine(&JckiRec, AgyCode, "I", sInvNum, "01", line, "D");
   SetCommonJeFields(&JckiRec, AgyCode, je, sGL, sSGL, sEffDate, sDpt, today, dAmt);
   // Bytes 74-79 (the vendor view) carry the effective date; 80 stays blank.
   SetField(JckiRec.v.vend.VendNum, sEffDate.substr(0, 3));

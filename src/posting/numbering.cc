@@ -52,28 +52,27 @@ bool Posting::PingInvoice(const std::string& sAgy, const std::string& number) {
   return DocumentExists(sAgy, 'I', number);
 }
 
-std::string Posting::GetNextJENum(const std::string& sAgy) {
+std::string Posting::NextFreeNumber(const std::string& sAgy, char type, int32_t* counter,
+                                    const char* what) {
   for (;;) {
-    if (iJENum >= kLastNumber) {
-      throw PostingStopped("No journal-entry number is left below 1000000 (last tried " +
-                           std::to_string(iJENum) + ")");
+    // A number past 999999 would be stored cut to six digits, on top of another document.
+    if (*counter >= kLastNumber) {
+      throw PostingStopped(std::string("No ") + what +
+                           " number is left below 1000000 (last tried " + std::to_string(*counter) +
+                           ")");
     }
-    ++iJENum;
-    std::string candidate = LeftPadZero(std::to_string(iJENum), 6);
-    if (!PingJE(sAgy, candidate)) return candidate;
+    ++*counter;
+    std::string candidate = LeftPadZero(std::to_string(*counter), 6);
+    if (!DocumentExists(sAgy, type, candidate)) return candidate;
   }
 }
 
+std::string Posting::GetNextJENum(const std::string& sAgy) {
+  return NextFreeNumber(sAgy, 'J', &iJENum, "journal-entry");
+}
+
 std::string Posting::GetNextInvNum(const std::string& sAgy) {
-  for (;;) {
-    if (iInvNum >= kLastNumber) {
-      throw PostingStopped("No invoice number is left below 1000000 (last tried " +
-                           std::to_string(iInvNum) + ")");
-    }
-    ++iInvNum;
-    std::string candidate = LeftPadZero(std::to_string(iInvNum), 6);
-    if (!PingInvoice(sAgy, candidate)) return candidate;
-  }
+  return NextFreeNumber(sAgy, 'I', &iInvNum, "invoice");
 }
 
 }  // namespace quillmere

@@ -100,6 +100,10 @@ class Posting {
  private:
   std::string TodayStored() const;
   bool DocumentExists(const std::string& sAgy, char type, const std::string& number);
+  // Advances `*counter` to the next number no line of the agency uses; PostingStopped past
+  // 999999.
+  std::string NextFreeNumber(const std::string& sAgy, char type, int32_t* counter,
+                             const char* what);
   int16_t Store(int32_t handle, const void* record, uint32_t* length);
   void Log(const std::string& line) { files_.log().Line(line); }
 
