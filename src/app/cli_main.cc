@@ -199,17 +199,14 @@ int Main(int argc, char** argv) {
       std::cerr << "quillmere-cli: " << csv << " exists; give --force to replace it\n";
       return 2;
     }
-    if (agency.size() > 2) {
-      std::cerr << "quillmere-cli: the agency code [" << agency
-                << "] is longer than 2 characters; nothing was exported\n";
-      return 2;
-    }
+    const ExportRequest request{agency, csv, false};
+    if (!CheckExportRequest(request, op)) return 2;
     if (!files.OpenClientFiles(op, &error)) {
       std::cerr << "quillmere-cli: " << error << "\n";
       return 2;
     }
     const std::string log = files.log().path();
-    const ExportOutcome outcome = ExportGlChart(files, op, {agency, csv, false});
+    const ExportOutcome outcome = ExportGlChart(files, op, request);
     if (outcome != ExportOutcome::kWritten) return 2;
     std::cout << "Wrote " << csv << "\nRun log: " << log << "\n";
     return 0;

@@ -165,13 +165,18 @@ std::string NormalBalanceName(std::string_view ap_type) {
   return std::string(ap_type);
 }
 
-ExportOutcome ExportGlChart(ClientFileSet& files, Operator& op, const ExportRequest& request) {
+bool CheckExportRequest(const ExportRequest& request, Operator& op) {
   // A longer code would shift every byte of the master-file key after it.
   if (request.agency_code.size() > 2) {
     op.ErrorWindow("The agency code [" + request.agency_code +
                    "] is longer than 2 characters; no GL codes were exported.");
-    return ExportOutcome::kFailed;
+    return false;
   }
+  return true;
+}
+
+ExportOutcome ExportGlChart(ClientFileSet& files, Operator& op, const ExportRequest& request) {
+  if (!CheckExportRequest(request, op)) return ExportOutcome::kFailed;
 
   const std::string& name = request.csv_path;
   std::error_code ignored;

@@ -30,6 +30,10 @@ enum class ExportOutcome {
   kFailed,    // a message was shown; nothing half-written is left behind
 };
 
+// False, with a clear message, for a request the export cannot run with (an agency code longer
+// than 2 characters would shift every key). Callers ask before they open anything.
+bool CheckExportRequest(const ExportRequest& request, Operator& op);
+
 // The export after the client file set is open: the overwrite question, the file, the scan of
 // the agency's GL records, the log lines, CloseClientFiles and the run log closed. Launching the
 // file and closing the window are the caller's.

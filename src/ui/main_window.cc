@@ -290,6 +290,10 @@ void TForm1::LoadCSVClick() {
 
 void TForm1::Button1Click() {
   if (running_ || !EnsureConfigured()) return;
+  ExportRequest request;
+  request.agency_code = ToRecordText(edtAgy->text());
+  request.csv_path = ToPath(edtCSVName->text());
+  if (!CheckExportRequest(request, *this)) return;  // before anything is opened
   RunScope run(this);
   std::string error;
   if (!files_.OpenClientFiles(*this, &error)) {
@@ -297,9 +301,6 @@ void TForm1::Button1Click() {
     return;
   }
   ProcessEvents();
-  ExportRequest request;
-  request.agency_code = ToRecordText(edtAgy->text());
-  request.csv_path = ToPath(edtCSVName->text());
   if (ExportGlChart(files_, *this, request) == ExportOutcome::kWritten) {
     Launch(request.csv_path);
     close_when_done_ = true;  // the export ends the program

@@ -315,6 +315,22 @@ TEST_F(ConfiguredWindowTest, ExportWritesTheChartLaunchesItAndCloses) {
   EXPECT_FALSE(Form().isVisible());
 }
 
+TEST_F(ConfiguredWindowTest, ExportRefusesALongAgencyCodeBeforeOpeningAnything) {
+  UseDatabase(*db_);
+  Form().show();
+  Form().FormActivate();
+  ASSERT_TRUE(Form().configured());
+  const std::string csv = work_.File("chart.csv");
+  Child<QLineEdit>("edtCSVName")->setText(FromPath(csv));
+  Child<QLineEdit>("edtAgy")->setText(QStringLiteral("123"));
+  Child<QPushButton>("Button1")->click();
+  EXPECT_FALSE(std::filesystem::exists(csv));
+  ASSERT_EQ(desktop_.messages.size(), 1);
+  EXPECT_TRUE(desktop_.messages.front().contains(QStringLiteral("longer than 2 characters")));
+  EXPECT_TRUE(Child("Button1")->isEnabled());  // the operator may correct the code
+  EXPECT_TRUE(Form().isVisible());
+}
+
 TEST_F(ConfiguredWindowTest, ImportDisablesBothOperations) {
   UseDatabase(*db_);
   Form().FormActivate();
