@@ -121,80 +121,110 @@ bool SqlPolicyTable::Open(std::string* error) {
 
   // The collation comparisons let the server use its index; the binary ones make the match
   // exact.
-  QSqlQuery find(db), update(db), insert(db);
-  if (!find.prepare(QStringLiteral("SELECT 1 FROM ") + table + where +
-                    QStringLiteral(" LIMIT 1"))) {
-    *error = ErrorOf(find);
-    return false;
-  }
+  QSqlQuery update(db), insert(db);
   if (!update.prepare(QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") +
                       assignments.join(QStringLiteral(", ")) + where +
                       QStringLiteral(" LIMIT 1"))) {
     *error = ErrorOf(update);
     return false;
   }
+  // Inserts only when no row matches, so a new row costs one statement.
   QStringList marks;
   for (qsizetype i = 0; i < names.size() + 3; ++i) marks << QStringLiteral("?");
   if (!insert.prepare(QStringLiteral("INSERT INTO ") + table +
                       QStringLiteral(" (AgyCode, PolNum, PolSeq, ") +
-                      names.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (") +
-                      marks.join(QStringLiteral(", ")) + QStringLiteral(")"))) {
+                      names.join(QStringLiteral(", ")) + QStringLiteral(") SELECT ") +
+                      marks.join(QStringLiteral(", ")) +
+                      QStringLiteral(" FROM DUAL WHERE NOT EXISTS (SELECT 1 FROM ") + table +
+                      where + QStringLiteral(")"))) {
     *error = ErrorOf(insert);
     return false;
   }
-  find_ = std::move(find);
   update_ = std::move(update);
   insert_ = std::move(insert);
   return true;
 }
 
 void SqlPolicyTable::Close() {
-  find_.reset();
   update_.reset();
   insert_.reset();
 }
 
+uint64_t SqlPolicyTable::KeyHash(const PolicyRow& row) {
+  std::string key = row.AgyCode;
+  key += '\0';
+  key += row.PolNum;
+  key += '\0';
+  key += std::to_string(row.PolSeq);
+  return std::hash<std::string>{}(key) | 1;  // never 0, the empty slot
+}
+
 bool SqlPolicyTable::Post(const PolicyRow& row, std::string* error) {
-  if (!find_ && !Open(error)) return false;
+  if (!update_ && !Open(error)) return false;
   const QVariant agency = TextValue(row.AgyCode);
   const QVariant policy = TextValue(row.PolNum);
   const QVariant seq = QVariant(row.PolSeq);
-  const auto bind_key = [&](QSqlQuery& query, int first) {
-    query.bindValue(first, agency);
-    query.bindValue(first + 1, policy);
-    query.bindValue(first + 2, seq);
-    query.bindValue(first + 3, agency);
-    query.bindValue(first + 4, policy);
-  };
-
-  bind_key(*find_, 0);
-  if (!find_->exec()) {
-    *error = ErrorOf(*find_);
-    return false;
-  }
-  const bool exists = find_->next();
-  find_->finish();
-
   const auto& columns = WrittenColumns();
-  if (exists) {
+
+  // Each returns false on a failed statement; `*matched` says whether a row matched (update)
+  // or was already there (insert).
+  const auto update = [&](bool* changed) {
     int i = 0;
     for (const Column& column : columns) update_->bindValue(i++, column.value(row));
-    bind_key(*update_, i);
+    update_->bindValue(i++, agency);
+    update_->bindValue(i++, policy);
+    update_->bindValue(i++, seq);
+    update_->bindValue(i++, agency);
+    update_->bindValue(i++, policy);
     if (!update_->exec()) {
       *error = ErrorOf(*update_);
       return false;
     }
+    // The server counts changed rows: an update that changes nothing counts 0.
+    *changed = update_->numRowsAffected() > 0;
     return true;
+  };
+  const auto insert = [&](bool* inserted) {
+    int i = 0;
+    insert_->bindValue(i++, agency);
+    insert_->bindValue(i++, policy);
+    insert_->bindValue(i++, seq);
+    for (const Column& column : columns) insert_->bindValue(i++, column.value(row));
+    insert_->bindValue(i++, agency);
+    insert_->bindValue(i++, policy);
+    insert_->bindValue(i++, seq);
+    insert_->bindValue(i++, agency);
+    insert_->bindValue(i++, policy);
+    // Two imports inserting near the same key at once can deadlock on the index gap; the
+    // server rolls one statement back whole, which then simply runs again.
+    for (int attempt = 0;; ++attempt) {
+      if (insert_->exec()) break;
+      if (attempt < 5 && insert_->lastError().nativeErrorCode() == QStringLiteral("1213")) {
+        continue;
+      }
+      *error = ErrorOf(*insert_);
+      return false;
+    }
+    *inserted = insert_->numRowsAffected() > 0;
+    return true;
+  };
+
+  // A row this table posted before is most likely still there: update first. Otherwise insert
+  // unless it is there, and update it when it was. Either way a row that matched is updated
+  // and a missing one inserted; the remembered keys only choose the order.
+  if (known_.empty()) known_.assign(kKnownSlots, 0);
+  const uint64_t hash = KeyHash(row);
+  uint64_t& slot = known_[hash & (kKnownSlots - 1)];
+  bool done = false;
+  if (slot == hash) {
+    if (!update(&done)) return false;
+    // Nothing changed: either no row matched or the matching row already holds these values.
+    if (!done && !insert(&done)) return false;
+  } else {
+    if (!insert(&done)) return false;
+    if (!done && !update(&done)) return false;
   }
-  insert_->bindValue(0, agency);
-  insert_->bindValue(1, policy);
-  insert_->bindValue(2, seq);
-  int i = 3;
-  for (const Column& column : columns) insert_->bindValue(i++, column.value(row));
-  if (!insert_->exec()) {
-    *error = ErrorOf(*insert_);
-    return false;
-  }
+  slot = hash;
   return true;
 }
 

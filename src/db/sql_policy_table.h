@@ -1,12 +1,14 @@
-// The host's `Policy` table over a Qt SQL connection: one keyed select, then one update or one
-// insert per posted row, on statements prepared once.
+// The host's `Policy` table over a Qt SQL connection: an insert that only inserts when no row
+// matches, or an update, on statements prepared once; usually one statement per posted row.
 #pragma once
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "recfiles/policy_table.h"
 
@@ -18,7 +20,7 @@ class SqlPolicyTable : public PolicyTable {
   // so the connection may be (re)opened after this object exists.
   explicit SqlPolicyTable(QString connection_name);
 
-  // Prepares the select, update and insert on the connection, which checks that the table and
+  // Prepares the update and insert on the connection, which checks that the table and
   // every column the posting writes are there. False with the driver's text otherwise.
   bool Open(std::string* error) override;
   // Drops the prepared statements. A later Post prepares them again.
@@ -30,8 +32,15 @@ class SqlPolicyTable : public PolicyTable {
   bool Post(const PolicyRow& row, std::string* error) override;
 
  private:
+  static uint64_t KeyHash(const PolicyRow& row);
+
   QString connection_name_;
-  std::optional<QSqlQuery> find_, update_, insert_;
+  std::optional<QSqlQuery> update_, insert_;
+  // Hashes of keys this table posted, one per slot (a later key may take the slot): a row
+  // posted before is updated first, a new one inserted first. Fixed size, so memory does not
+  // grow with the file.
+  static constexpr size_t kKnownSlots = 1 << 16;
+  std::vector<uint64_t> known_;
 };
 
 }  // namespace quillmere

@@ -91,6 +91,45 @@ TEST_F(SqlPolicyTableTest, PostingTheSameRowTwiceInOneSecondStillUpdates) {
   EXPECT_THAT(Rows("PolNum"), ElementsAre("BF-A"));
 }
 
+TEST_F(SqlPolicyTableTest, ARowChangedByOthersSinceThisTablePostedItIsMatchedAfresh) {
+  // The table remembers which keys it posted only to choose which statement runs first; the
+  // row found in the table decides.
+  struct Case {
+    const char* name;
+    const char* change;  // run between the two posts
+    std::vector<std::string> rows;
+  };
+  const Case cases[] = {
+      {"untouched", "UPDATE Policy SET InvNum = 'host'", {"BF-A|second"}},
+      {"removed", "DELETE FROM Policy", {"BF-A|second"}},
+      {"case changed", "UPDATE Policy SET PolNum = 'bf-a'", {"bf-a|first", "BF-A|second"}},
+      {"blanks added", "UPDATE Policy SET PolNum = 'BF-A  '", {"BF-A  |first", "BF-A|second"}},
+      {"sequence changed", "UPDATE Policy SET PolSeq = 98", {"BF-A|first", "BF-A|second"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    db_->Exec("DELETE FROM Policy");
+    PolicyRow row = Row("01", "BF-A");
+    row.InvNum = "first";
+    ASSERT_TRUE(table_->Post(row, &error_)) << error_;
+    db_->Exec(c.change);
+    row.InvNum = "second";
+    ASSERT_TRUE(table_->Post(row, &error_)) << error_;
+    EXPECT_EQ(Rows("PolNum, InvNum"), c.rows);
+  }
+}
+
+TEST_F(SqlPolicyTableTest, ARowPostedByAnotherProcessIsUpdated) {
+  SqlPolicyTable other(kConnection);
+  ASSERT_TRUE(other.Open(&error_)) << error_;
+  PolicyRow row = Row("01", "BF-A");
+  row.InvNum = "other";
+  ASSERT_TRUE(other.Post(row, &error_)) << error_;
+  row.InvNum = "this";
+  ASSERT_TRUE(table_->Post(row, &error_)) << error_;
+  EXPECT_THAT(Rows("PolNum, InvNum"), ElementsAre("BF-A|this"));
+}
+
 TEST_F(SqlPolicyTableTest, MatchesIdentifyingColumnsExactly) {
   // The columns' collation is case-insensitive and ignores trailing blanks; the match is not.
   db_->Exec(
