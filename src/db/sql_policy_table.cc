@@ -23,16 +23,19 @@ QString ExactText(const QString& column) {
 
 QVariant TextValue(const std::string& s) { return FromRecordText(s); }
 
+// The columns hold a date and a time of day, no zone: the values are built as UTC, so they
+// reach the server as given (a local time inside a daylight-saving gap would be moved) and
+// building them does not consult the time zone.
 QVariant DateValue(const Date& d) {
   const QDate date(d.year, d.month, d.day);
   if (!date.isValid()) return QVariant(QMetaType::fromType<QDateTime>());  // NULL
-  return QDateTime(date, QTime(0, 0));
+  return QDateTime(date, QTime(0, 0), Qt::UTC);
 }
 
 QVariant DateTimeValue(const DateTime& t) {
   const QDate date(t.date.year, t.date.month, t.date.day);
   if (!date.isValid()) return QVariant(QMetaType::fromType<QDateTime>());
-  return QDateTime(date, QTime(t.hour, t.minute, t.second));
+  return QDateTime(date, QTime(t.hour, t.minute, t.second), Qt::UTC);
 }
 
 struct Column {

@@ -3,6 +3,11 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include <cstdlib>
+#include <string>
 
 #include "recfiles/client_files.h"
 #include "support/test_database.h"
@@ -69,6 +74,28 @@ TEST_F(SqlPolicyTableTest, InsertsEveryColumnThePostingWrites) {
                    "OverrideAnnualized, HostNotes, HostRenewalFlag"),
               ElementsAre("0|0|3|0|0|0|0|[]|1|0|0|0|0|0|Balance Forward|1|1|KRV|KRV|0|8|2|-1|1|"
                           "Beginning Balance|N|host default|7"));
+}
+
+TEST_F(SqlPolicyTableTest, TimesAreStoredAsGivenWhateverTheLocalZone) {
+  // 02:30 on 2024-03-10 does not exist in New York (clocks jump from 02:00 to 03:00).
+  const char* old_tz = std::getenv("TZ");
+  const std::string saved = old_tz == nullptr ? "" : old_tz;
+  setenv("TZ", "America/New_York", 1);
+  tzset();
+  PolicyRow row = Row("01", "BF-A");
+  row.EntryDate = DateTime{{2024, 3, 10}, 2, 30, 0};
+  row.PolicyDate = Date{2024, 3, 10};
+  const bool posted = table_->Post(row, &error_);
+  if (old_tz == nullptr) {
+    unsetenv("TZ");
+  } else {
+    setenv("TZ", saved.c_str(), 1);
+  }
+  tzset();
+  ASSERT_TRUE(posted) << error_;
+  EXPECT_THAT(Rows("DATE_FORMAT(EntryDate, '%Y-%m-%d %H:%i:%s'), "
+                   "DATE_FORMAT(EffectiveDate, '%Y-%m-%d %H:%i:%s')"),
+              ElementsAre("2024-03-10 02:30:00|2024-03-10 00:00:00"));
 }
 
 TEST_F(SqlPolicyTableTest, SecondPostUpdatesAndKeepsHostColumns) {
