@@ -159,7 +159,7 @@ uint64_t SqlPolicyTable::KeyHash(const PolicyRow& row) {
   key += row.PolNum;
   key += '\0';
   key += std::to_string(row.PolSeq);
-  return std::hash<std::string>{}(key) | 1;  // never 0, the empty slot
+  return std::hash<std::string>{}(key);
 }
 
 bool SqlPolicyTable::Post(const PolicyRow& row, std::string* error) {
@@ -216,8 +216,9 @@ bool SqlPolicyTable::Post(const PolicyRow& row, std::string* error) {
   // unless it is there, and update it when it was. Either way a row that matched is updated
   // and a missing one inserted; the remembered keys only choose the order.
   if (known_.empty()) known_.assign(kKnownSlots, 0);
-  const uint64_t hash = KeyHash(row);
-  uint64_t& slot = known_[hash & (kKnownSlots - 1)];
+  const uint64_t key_hash = KeyHash(row);
+  const uint32_t hash = static_cast<uint32_t>(key_hash >> 32) | 1;  // never 0, the empty slot
+  uint32_t& slot = known_[key_hash & (kKnownSlots - 1)];
   bool done = false;
   if (slot == hash) {
     if (!update(&done)) return false;

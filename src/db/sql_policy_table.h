@@ -36,11 +36,11 @@ class SqlPolicyTable : public PolicyTable {
 
   QString connection_name_;
   std::optional<QSqlQuery> update_, insert_;
-  // Hashes of keys this table posted, one per slot (a later key may take the slot): a row
-  // posted before is updated first, a new one inserted first. Fixed size, so memory does not
-  // grow with the file.
-  static constexpr size_t kKnownSlots = 1 << 16;
-  std::vector<uint64_t> known_;
+  // Fingerprints of keys this table posted, one per slot (a later key may take the slot): a
+  // row posted before is updated first, a new one inserted first. Fixed size (1 MiB), so memory
+  // does not grow with the file.
+  static constexpr size_t kKnownSlots = 1 << 18;
+  std::vector<uint32_t> known_;
 };
 
 }  // namespace quillmere
