@@ -181,48 +181,30 @@ void ImportRun::End(RunOperator& op) {
   op.SetStatus("Done!");
 }
 
-ImportOutcome ImportRun::Check(const ImportRequest& request) {
-  if (!CheckRequest(request)) return ImportOutcome::kSetupFailed;
-  RunOperator op(op_, files_.log());
-  if (Start(request, op) != ImportOutcome::kClean) return ImportOutcome::kSetupFailed;
-  {
-    CsvLineReader probe;
-    if (!probe.Open(sFileName)) {
-      op.ErrorWindow(sFileName + " not found");
-      return ImportOutcome::kSetupFailed;
-    }
-  }
-  const bool clean = Pass1(op);
-  if (!clean) {
-    const std::string log_path = files_.log().path();
-    op.ErrorWindow("Errors found in input file. See " + log_path);
-    files_.log().Flush();
-    op.Launch(log_path);
-  }
-  End(op);
-  return clean ? ImportOutcome::kClean : ImportOutcome::kErrors;
-}
+ImportOutcome ImportRun::Check(const ImportRequest& request) { return Passes(request, false); }
 
-ImportOutcome ImportRun::Run(const ImportRequest& request) {
+ImportOutcome ImportRun::Run(const ImportRequest& request) { return Passes(request, true); }
+
+ImportOutcome ImportRun::Passes(const ImportRequest& request, bool post) {
   if (!CheckRequest(request)) return ImportOutcome::kSetupFailed;
   RunOperator op(op_, files_.log());
   if (Start(request, op) != ImportOutcome::kClean) return ImportOutcome::kSetupFailed;
-  {
-    CsvLineReader probe;
-    if (!probe.Open(sFileName)) {
-      op.ErrorWindow(sFileName + " not found");
-      return ImportOutcome::kSetupFailed;
-    }
+  if (CsvLineReader probe; !probe.Open(sFileName)) {
+    // The run ends here; the run log stays open, as a later operation of this program start
+    // finds the client file set open.
+    op.ErrorWindow(sFileName + " not found");
+    return ImportOutcome::kSetupFailed;
   }
+  ImportOutcome outcome = ImportOutcome::kClean;
   if (!Pass1(op)) {
     const std::string log_path = files_.log().path();
     op.ErrorWindow("Errors found in input file. See " + log_path);
     files_.log().Flush();
     op.Launch(log_path);
-    End(op);
-    return ImportOutcome::kErrors;
+    outcome = ImportOutcome::kErrors;
+  } else if (post) {
+    outcome = Pass2(op);
   }
-  const ImportOutcome outcome = Pass2(op);
   End(op);
   return outcome;
 }

@@ -59,6 +59,8 @@ class ImportRun {
 
  private:
   class RunOperator;
+  // The start, pass 1 and, with `post`, pass 2.
+  ImportOutcome Passes(const ImportRequest& request, bool post);
   ImportOutcome Start(const ImportRequest& request, RunOperator& op);
   bool Pass1(RunOperator& op);
   ImportOutcome Pass2(RunOperator& op);
