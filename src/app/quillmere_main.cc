@@ -14,6 +14,7 @@
 #include "ui/main_window.h"
 #include "ui/program_entry.h"
 #include "ui/theme.h"
+#include "ui/window_font.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
   using namespace quillmere;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(kProgramName));
+  QApplication::setFont(WindowFont());  // message boxes read like the window
 
   const std::string exe = ExecutablePath();
   const std::vector<std::string> args(argv + 1, argv + argc);

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStyle>
+#include <QTimer>
 #include <QUrl>
 
 #include "db/agency.h"
@@ -186,6 +187,12 @@ void TForm1::FormCreate() {
 
 bool TForm1::event(QEvent* event) {
   if (event->type() == QEvent::WindowActivate) FormActivate();
+  // A desktop without a window manager never activates the window: its first showing
+  // configures it all the same, once the window is on screen.
+  if (event->type() == QEvent::Show && !shown_once_) {
+    shown_once_ = true;
+    QTimer::singleShot(0, this, [this] { FormActivate(); });
+  }
   return QWidget::event(event);
 }
 

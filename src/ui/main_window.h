@@ -117,6 +117,7 @@ class TForm1 : public QWidget, public Operator {
   ImportRun import_run_;
 
   bool configured_ = false;
+  bool shown_once_ = false;
   bool configuring_ = false;
   QElapsedTimer since_failed_configuration_;
   bool running_ = false;
