@@ -25,7 +25,10 @@
 #include "ui/window_font.h"
 
 namespace quillmere {
+
 namespace {
+
+constexpr int kUnactivatedConfigureMs = 1000;
 
 // A document-number box: 0 to 999999 in steps of 100; an entry left empty becomes 0.
 class NumberBox : public QSpinBox {
@@ -187,11 +190,11 @@ void TForm1::FormCreate() {
 
 bool TForm1::event(QEvent* event) {
   if (event->type() == QEvent::WindowActivate) FormActivate();
-  // A desktop without a window manager never activates the window: its first showing
-  // configures it all the same, once the window is on screen.
+  // A desktop without a window manager never activates the window: a second after its first
+  // showing it is configured all the same (a configured window ignores this).
   if (event->type() == QEvent::Show && !shown_once_) {
     shown_once_ = true;
-    QTimer::singleShot(0, this, [this] { FormActivate(); });
+    QTimer::singleShot(kUnactivatedConfigureMs, this, [this] { FormActivate(); });
   }
   return QWidget::event(event);
 }
