@@ -9,18 +9,6 @@ namespace quillmere {
 
 RunLog::~RunLog() { Close(); }
 
-bool RunLog::Create(const std::string& path, std::string* error) {
-  Close();
-  file_ = std::fopen(path.c_str(), "wb");
-  if (file_ == nullptr) {
-    *error = "Cannot create " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  path_ = path;
-  ok_ = true;
-  return true;
-}
-
 bool RunLog::CreateNew(const std::string& path, bool* exists, std::string* error) {
   Close();
   *exists = false;

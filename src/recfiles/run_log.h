@@ -14,9 +14,8 @@ class RunLog {
   RunLog& operator=(const RunLog&) = delete;
   ~RunLog();
 
-  // Creates `path` empty (an older file is overwritten). False with `*error` on failure.
-  bool Create(const std::string& path, std::string* error);
-  // Creates `path` only when no file of that name exists; `*exists` tells that case apart.
+  // Creates `path` empty, only when no file of that name exists (a run log is never
+  // overwritten); false with `*error` on failure, `*exists` telling that case apart.
   bool CreateNew(const std::string& path, bool* exists, std::string* error);
   // Appends `text` and CR LF. A failed write is remembered (ok() turns false).
   void Line(std::string_view text);
