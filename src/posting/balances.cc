@@ -1,45 +1,48 @@
-// Control-account balances: each becomes one balance-forward invoice of its type.
+// Control-account balances: each becomes one balance-forward invoice of its type. The party
+// that owns the balance takes its place; the other two get the fixed codes client "999999",
+// company "ZZZ", producer "KRV".
 #include "posting/posting.h"
 
 namespace quillmere {
+
+void Posting::PostBalance(const std::string& sWhere, const std::string& sAgy,
+                          const std::string& sInvNum, const std::string& sJENum,
+                          const std::string& sClt, const std::string& sCmp, const std::string& sPrd,
+                          const std::string& sEffDate, const std::string& sDpt, double dAmt) {
+  const std::string today = TodayStored();
+  const std::string eff = MakeDateFromString(sEffDate);
+  AddInvoice(sWhere, sInvNum, sJENum, sAgy, "Balance Forward", sClt, sCmp, " BF", "MIS", sPrd,
+             LeftPad(sDpt, 2), eff, today, dAmt);
+}
 
 void Posting::Set1120Balance(const std::string& sAgy, const std::string& sInvNum,
                              const std::string& sJENum, const std::string& /*sGL*/,
                              const std::string& sSGL, const std::string& sEffDate,
                              const std::string& sDpt, double dAmt) {
-  const std::string today = TodayStored();
-  const std::string eff = MakeDateFromString(sEffDate);
-  AddInvoice("CLT", sInvNum, sJENum, sAgy, "Balance Forward", LeftPad(sSGL, 6), "ZZZ", " BF", "MIS",
-             "KRV", LeftPad(sDpt, 2), eff, today, dAmt);
+  PostBalance("CLT", sAgy, sInvNum, sJENum, LeftPad(sSGL, 6), "ZZZ", "KRV", sEffDate, sDpt, dAmt);
 }
 
 void Posting::Set1130Balance(const std::string& sAgy, const std::string& sInvNum,
                              const std::string& sJENum, const std::string& /*sGL*/,
                              const std::string& sSGL, const std::string& sEffDate,
                              const std::string& sDpt, double dAmt) {
-  const std::string today = TodayStored();
-  const std::string eff = MakeDateFromString(sEffDate);
-  AddInvoice("CMPREC", sInvNum, sJENum, sAgy, "Balance Forward", "999999", LeftPad(sSGL, 3), " BF",
-             "MIS", "KRV", LeftPad(sDpt, 2), eff, today, dAmt);
+  PostBalance("CMPREC", sAgy, sInvNum, sJENum, "999999", LeftPad(sSGL, 3), "KRV", sEffDate, sDpt,
+              dAmt);
 }
 
 void Posting::Set2110Balance(const std::string& sAgy, const std::string& sInvNum,
                              const std::string& sJENum, const std::string& /*sGL*/,
                              const std::string& sSGL, const std::string& sEffDate,
                              const std::string& sDpt, double dAmt) {
-  const std::string today = TodayStored();
-  const std::string eff = MakeDateFromString(sEffDate);
-  AddInvoice("CMPPAY", sInvNum, sJENum, sAgy, "Balance Forward", "999999", LeftPad(sSGL, 3), " BF",
-             "MIS", "KRV", LeftPad(sDpt, 2), eff, today, dAmt);
+  PostBalance("CMPPAY", sAgy, sInvNum, sJENum, "999999", LeftPad(sSGL, 3), "KRV", sEffDate, sDpt,
+              dAmt);
 }
 
 void Posting::Set2120Balance(const std::string& sAgy, const std::string& sInvNum,
                              const std::string& sJENum, const std::string& sPrd,
                              const std::string& sEffDate, const std::string& sDpt, double dAmt) {
-  const std::string today = TodayStored();
-  const std::string eff = MakeDateFromString(sEffDate);
-  AddInvoice("PRDPAY", sInvNum, sJENum, sAgy, "Balance Forward", "999999", "ZZZ", " BF", "MIS",
-             LeftPad(sPrd, 3), LeftPad(sDpt, 2), eff, today, dAmt);
+  PostBalance("PRDPAY", sAgy, sInvNum, sJENum, "999999", "ZZZ", LeftPad(sPrd, 3), sEffDate, sDpt,
+              dAmt);
 }
 
 }  // namespace quillmere

@@ -98,6 +98,12 @@ class Posting {
   rJckiRec JckiRec;
 
  private:
+  // The dates in the stored form, then one invoice of type `sWhere` with the class " BF", the
+  // transaction "MIS" and the policy "Balance Forward".
+  void PostBalance(const std::string& sWhere, const std::string& sAgy, const std::string& sInvNum,
+                   const std::string& sJENum, const std::string& sClt, const std::string& sCmp,
+                   const std::string& sPrd, const std::string& sEffDate, const std::string& sDpt,
+                   double dAmt);
   std::string TodayStored() const;
   bool DocumentExists(const std::string& sAgy, char type, const std::string& number);
   // Advances `*counter` to the next number no line of the agency uses; PostingStopped past
