@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "context/clock.h"
 #include "db/connection.h"
 #include "db/sql_policy_table.h"
 #include "export/gl_export.h"

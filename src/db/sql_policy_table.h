@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "recfiles/policy_table.h"
+#include "context/policy_table.h"
 
 namespace quillmere {
 

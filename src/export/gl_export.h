@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "recfiles/client_files.h"
-#include "recfiles/operator.h"
+#include "context/client_files.h"
+#include "context/operator.h"
 
 namespace quillmere {
 

@@ -7,9 +7,10 @@
 #include <functional>
 #include <string>
 
+#include "context/client_files.h"
+#include "context/clock.h"
+#include "context/operator.h"
 #include "posting/posting.h"
-#include "recfiles/client_files.h"
-#include "recfiles/operator.h"
 
 namespace quillmere {
 

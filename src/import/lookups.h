@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "recfiles/client_files.h"
+#include "context/client_files.h"
 
 namespace quillmere {
 

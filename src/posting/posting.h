@@ -13,10 +13,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "context/client_files.h"
+#include "context/clock.h"
+#include "context/operator.h"
 #include "recfiles/btrv_layout.h"
-#include "recfiles/client_files.h"
 #include "recfiles/encodings.h"
-#include "recfiles/operator.h"
 
 namespace quillmere {
 

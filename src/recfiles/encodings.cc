@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <ctime>
 #include <limits>
 #include <stdexcept>
 #include <system_error>
@@ -309,18 +308,6 @@ Date LastDayOfLastMonth(const Date& today) {
   }
   d.day = DaysInMonth(d.year, d.month);
   return d;
-}
-
-DateTime NowLocal() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  DateTime out;
-  out.date = Date{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
-  out.hour = local.tm_hour;
-  out.minute = local.tm_min;
-  out.second = local.tm_sec;
-  return out;
 }
 
 }  // namespace quillmere

@@ -84,7 +84,5 @@ std::string MakeDateFromString(std::string_view s);
 std::optional<Date> DecodeStoredDate(std::string_view stored);
 // The last day of the month before `today`'s month, 29 February in leap years.
 Date LastDayOfLastMonth(const Date& today);
-// Today's date from the system clock (local time).
-DateTime NowLocal();
 
 }  // namespace quillmere

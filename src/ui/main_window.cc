@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "context/clock.h"
 #include "db/agency.h"
 #include "db/qt_text.h"
 #include "export/gl_export.h"

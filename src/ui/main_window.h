@@ -10,11 +10,11 @@
 #include <optional>
 #include <string>
 
+#include "context/client_files.h"
+#include "context/operator.h"
 #include "db/connection.h"
 #include "db/sql_policy_table.h"
 #include "import/import_run.h"
-#include "recfiles/client_files.h"
-#include "recfiles/operator.h"
 #include "startup/run_options.h"
 
 class QDateEdit;

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "recfiles/client_files.h"
+#include "context/client_files.h"
 #include "support/test_database.h"
 #include "support/test_support.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "context/operator.h"
 #include "recfiles/btrv_layout.h"
-#include "recfiles/operator.h"
 
 namespace quillmere::testing {
 

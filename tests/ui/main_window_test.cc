@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <filesystem>
 
+#include "context/clock.h"
 #include "recfiles/CBtrvKafImport.h"
 #include "support/test_database.h"
 #include "support/test_support.h"

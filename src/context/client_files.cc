@@ -1,7 +1,8 @@
-#include "recfiles/client_files.h"
+#include "context/client_files.h"
 
 #include <ctime>
 
+#include "context/clock.h"
 #include "recfiles/CBtrvKafImport.h"
 
 namespace quillmere {

@@ -1,4 +1,4 @@
-#include "recfiles/run_log.h"
+#include "context/run_log.h"
 
 #include <unistd.h>
 

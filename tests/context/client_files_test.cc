@@ -1,6 +1,6 @@
 // The client file set on the real record-file store: the order of the opens, their messages
 // and log lines, the once-per-object rule and the run log's name.
-#include "recfiles/client_files.h"
+#include "context/client_files.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

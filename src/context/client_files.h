@@ -6,10 +6,10 @@
 #include <functional>
 #include <string>
 
+#include "context/operator.h"
+#include "context/policy_table.h"
+#include "context/run_log.h"
 #include "recfiles/btrv_layout.h"
-#include "recfiles/operator.h"
-#include "recfiles/policy_table.h"
-#include "recfiles/run_log.h"
 
 namespace quillmere {
 
