@@ -12,15 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "app/exit_codes.h"
 #include "context/clock.h"
 #include "db/connection.h"
 #include "db/sql_policy_table.h"
 #include "export/gl_export.h"
 #include "import/import_run.h"
-#include "recfiles/CBtrvKafImport.h"
 #include "startup/registry.h"
 #include "startup/run_options.h"
-#include "startup/site_settings.h"
+#include "startup/run_values.h"
 
 namespace quillmere {
 namespace {
@@ -140,117 +140,18 @@ bool ParseNumber(const std::string& text, int64_t* out) {
   return true;
 }
 
-int Main(int argc, char** argv) {
-  CliOptions options;
-  std::string error;
-  for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
-      std::cout << kUsage;
-      return 0;
-    }
-  }
-  if (!ParseArgs(argc, argv, &options, &error)) {
-    std::cerr << "quillmere-cli: " << error << "\n\n" << kUsage;
-    return 2;
-  }
-  const auto value = [&](const std::string& name, const std::string& fallback) {
-    const auto it = options.values.find(name);
-    return it == options.values.end() ? fallback : it->second;
-  };
-
-  const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
-  const std::string program_dir = std::filesystem::path(exe).parent_path().string();
-  RunOptions run_options;
-  try {
-    run_options = SettleRunOptions(exe, {}, RegistryFilePath());
-  } catch (const RegistryError& e) {
-    std::cerr << "quillmere-cli: " << e.what() << "\n";
-    return 2;
-  }
-  const std::string settings_path =
-      value("--settings", ProgramFilePath(program_dir, run_options.VelFilesName));
-  const std::string host_path = value("--host", ProgramFilePath(program_dir, run_options.ININame));
-  if (!std::filesystem::exists(settings_path)) {
-    std::cerr << "quillmere-cli: the settings file " << settings_path << " is not there\n";
-    return 2;
-  }
-
-  const SiteSettings settings = ReadSiteSettings(settings_path);
-  if (const int16_t status = QrtInitializeFauxBtrieve(settings_path.c_str(), host_path.c_str());
-      status != 0) {
-    std::cerr << "quillmere-cli: the record files of " << settings_path
-              << " cannot be opened, status is " << status << "\n";
-    return 2;
-  }
-  const QString connection = QStringLiteral("quillmere-cli");
-  if (!OpenConnection(connection, ParamsFromSettings(settings), &error)) {
-    std::cerr << "quillmere-cli: cannot connect to the database: " << error << "\n";
-    return 2;
-  }
-
-  SqlPolicyTable policy_table(connection);
-  ClientFileSet files(
-      &policy_table, [] { return StringDateStamp(); }, value("--log-dir", "."));
-  CliOperator op;
-  const std::string agency = value("--agency", run_options.sLastAgyCode);
-  const std::string csv = value("--csv", "balances.csv");
-
-  if (options.command == "export") {
-    if (std::filesystem::exists(csv) && !options.force) {
-      std::cerr << "quillmere-cli: " << csv << " exists; give --force to replace it\n";
-      return 2;
-    }
-    const ExportRequest request{agency, csv, false};
-    if (!CheckExportRequest(request, op)) return 2;
-    if (!files.OpenClientFiles(op, &error)) {
-      std::cerr << "quillmere-cli: " << error << "\n";
-      return 2;
-    }
-    const std::string log = files.log().path();
-    const ExportOutcome outcome = ExportGlChart(files, op, request);
-    if (outcome != ExportOutcome::kWritten) return 2;
-    std::cout << "Wrote " << csv << "\nRun log: " << log << "\n";
-    return 0;
-  }
-
-  ImportRequest request;
-  request.agency_code = agency;
-  request.csv_path = csv;
-  const Date today = NowLocal().date;
-  request.posting_date = value("--date", FormatShortDate(LastDayOfLastMonth(today)));
-  if (!ParseNumber(value("--je", "100000"), &request.first_je_number) ||
-      !ParseNumber(value("--inv", "500000"), &request.first_inv_number)) {
-    std::cerr << "quillmere-cli: --je and --inv take a whole number from 0 to 999999\n";
-    return 2;
-  }
-  std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnInterrupt);
-  ImportRun run(files, op);
-  const ImportOutcome outcome = options.command == "check" ? run.Check(request) : run.Run(request);
-  op.EndLine();
-  const ImportSummary& s = run.summary();
+// What the run did, on standard output: the error lines after errors, else the counts.
+void PrintSummary(const ImportSummary& s, ImportOutcome outcome, bool import) {
   if (outcome == ImportOutcome::kErrors) {
-    // The error lines stand in the run log between its start and the closing message.
-    std::FILE* f = std::fopen(s.run_log.c_str(), "rb");
-    std::cout << s.error_lines << " error line(s) in " << s.rows << " row(s):\n";
-    if (f != nullptr) {
-      char buffer[4096];
-      bool in_errors = false;
-      while (std::fgets(buffer, sizeof buffer, f) != nullptr) {
-        std::string line = buffer;
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        if (line.rfind("Errors found in input file.", 0) == 0) break;
-        if (in_errors) std::cout << line << "\n";
-        if (line.rfind("Posting Balances Effective [", 0) == 0) in_errors = true;
-      }
-      std::fclose(f);
-    }
+    std::cout << s.errors.size() << " error line(s) in " << s.rows << " row(s):\n";
+    for (const Pass1Error& error : s.errors) std::cout << error.RunLogLine() << "\n";
   } else if (outcome != ImportOutcome::kSetupFailed) {
     std::cout << "Rows read: " << s.rows << "\n";
-    if (options.command == "import") {
+    if (import) {
       std::cout << "Rows posted: " << s.posted << "\nZero rows skipped: " << s.skipped << "\n";
-      if (!s.first_je.empty())
+      if (!s.first_je.empty()) {
         std::cout << "JE numbers: " << s.first_je << " to " << s.last_je << "\n";
+      }
       if (!s.first_inv.empty()) {
         std::cout << "Invoice numbers: " << s.first_inv << " to " << s.last_inv << "\n";
       }
@@ -258,17 +159,101 @@ int Main(int argc, char** argv) {
     }
   }
   if (!s.run_log.empty()) std::cout << "Run log: " << s.run_log << "\n";
-  switch (outcome) {
-    case ImportOutcome::kPosted:
-      return 0;
-    case ImportOutcome::kErrors:
-      return 1;
-    case ImportOutcome::kSetupFailed:
-      return 2;
-    case ImportOutcome::kStopped:
-      return 3;
+}
+
+int Main(int argc, char** argv) {
+  CliOptions options;
+  std::string error;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
+      std::cout << kUsage;
+      return kExitDone;
+    }
   }
-  return 2;
+  if (!ParseArgs(argc, argv, &options, &error)) {
+    std::cerr << "quillmere-cli: " << error << "\n\n" << kUsage;
+    return kExitSetupFailed;
+  }
+  const auto value = [&](const std::string& name, const std::string& fallback) {
+    const auto it = options.values.find(name);
+    return it == options.values.end() ? fallback : it->second;
+  };
+
+  const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
+  RunOptions run_options;
+  try {
+    run_options = SettleRunOptions(exe, {}, RegistryFilePath());
+  } catch (const RegistryError& e) {
+    std::cerr << "quillmere-cli: " << e.what() << "\n";
+    return kExitSetupFailed;
+  }
+  SitePaths paths;
+  paths.program_dir = std::filesystem::path(exe).parent_path().string();
+  paths.velfiles_name = run_options.VelFilesName;
+  paths.ini_name = run_options.ININame;
+  paths.settings_path = value("--settings", "");
+  paths.host_settings_path = value("--host", "");
+  paths.work_dir.clear();  // the command line writes no utility.ini
+  const std::string settings_path = paths.settings_path.empty()
+                                        ? ProgramFilePath(paths.program_dir, paths.velfiles_name)
+                                        : paths.settings_path;
+  if (!std::filesystem::exists(settings_path)) {
+    std::cerr << "quillmere-cli: the settings file " << settings_path << " is not there\n";
+    return kExitSetupFailed;
+  }
+
+  const QString connection = QStringLiteral("quillmere-cli");
+  SiteConfiguration site;
+  const bool connected = ConfigureSite(paths, connection, &site, &error);
+  if (site.store_status != 0) {
+    std::cerr << "quillmere-cli: the record files of " << site.settings_path
+              << " cannot be opened, status is " << site.store_status << "\n";
+    return kExitSetupFailed;
+  }
+  if (!connected) {
+    std::cerr << "quillmere-cli: cannot connect to the database: " << error << "\n";
+    return kExitSetupFailed;
+  }
+
+  SqlPolicyTable policy_table(connection);
+  ClientFileSet files(
+      &policy_table, [] { return StringDateStamp(); }, value("--log-dir", "."));
+  CliOperator op;
+  RunValues defaults = DefaultRunValues(run_options, NowLocal().date);
+  const std::string agency = value("--agency", defaults.agency_code);
+  const std::string csv = value("--csv", defaults.csv_path);
+
+  if (options.command == "export") {
+    if (std::filesystem::exists(csv) && !options.force) {
+      std::cerr << "quillmere-cli: " << csv << " exists; give --force to replace it\n";
+      return kExitSetupFailed;
+    }
+    ExportRun run(files, op);
+    const ExportOutcome outcome = run.Run({agency, csv, /*ask_before_overwrite=*/false});
+    if (outcome == ExportOutcome::kWritten) {
+      std::cout << "Wrote " << csv << "\nRun log: " << run.run_log() << "\n";
+    }
+    return ExitCode(outcome);
+  }
+
+  ImportRequest request = defaults;
+  request.agency_code = agency;
+  request.csv_path = csv;
+  request.posting_date = value("--date", defaults.posting_date);
+  if (!ParseNumber(value("--je", std::to_string(defaults.first_je_number)),
+                   &request.first_je_number) ||
+      !ParseNumber(value("--inv", std::to_string(defaults.first_inv_number)),
+                   &request.first_inv_number)) {
+    std::cerr << "quillmere-cli: --je and --inv take a whole number from 0 to 999999\n";
+    return kExitSetupFailed;
+  }
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+  ImportRun run(files, op);
+  const ImportOutcome outcome = options.command == "check" ? run.Check(request) : run.Run(request);
+  op.EndLine();
+  PrintSummary(run.summary(), outcome, options.command == "import");
+  return ExitCode(outcome);
 }
 
 }  // namespace

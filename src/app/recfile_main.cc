@@ -1,6 +1,5 @@
 // quillmere-recfile: maintenance of the record-file store (create, load, dump, list, check).
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +11,8 @@
 #include <vector>
 
 #include "recfiles/CBtrvKafImport.h"
+#include "recfiles/btrv_layout.h"
+#include "recfiles/encodings.h"
 #include "recfiles/record_lines.h"
 #include "recfiles/record_store.h"
 
@@ -84,10 +85,7 @@ bool FindFile(const std::string& name, RecordFileInfo* info) {
   std::vector<RecordFileInfo> files;
   if (btrListFiles(&files) != 0) return false;
   for (const RecordFileInfo& f : files) {
-    std::string a = f.name, b = name;
-    for (char& c : a) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (char& c : b) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (a == b) {
+    if (AsciiLower(f.name) == AsciiLower(name)) {
       *info = f;
       return true;
     }
@@ -96,14 +94,8 @@ bool FindFile(const std::string& name, RecordFileInfo* info) {
 }
 
 int RunInit() {
-  struct File {
-    const char* name;
-    uint32_t record_length, key_length;
-  };
-  static constexpr File kFiles[] = {{"ap", 150, 16},  {"extap", 138, 16},   {"jcki", 99, 14},
-                                    {"desc", 64, 11}, {"trans.ndx", 64, 8}, {"pol", 120, 25}};
   int created = 0;
-  for (const File& f : kFiles) {
+  for (const StandardFile& f : kStandardFiles) {
     const int16_t status = btrCreateFile(f.name, f.record_length, f.key_length);
     if (status == kStatusOk) {
       ++created;

@@ -3,7 +3,6 @@
 #include <ctime>
 
 #include "context/clock.h"
-#include "recfiles/CBtrvKafImport.h"
 
 namespace quillmere {
 
@@ -34,69 +33,72 @@ ClientFileSet::ClientFileSet(PolicyTable* policy_table, std::function<std::strin
                              std::string log_dir)
     : policy_table_(policy_table), stamp_(std::move(stamp)), log_dir_(std::move(log_dir)) {}
 
-bool ClientFileSet::OpenClientFiles(Operator& op, std::string* error) {
-  if (fClientFilesOpen) {
-    // Once per program start; a set that failed to open stays failed rather than letting an
-    // operation carry on over closed handles.
-    if (!open_error_.empty()) *error = open_error_;
-    return open_error_.empty();
-  }
-  fClientFilesOpen = true;  // before anything else: a failed open is not retried
-  if (!OpenOnce(op, error)) {
-    open_error_ = *error + " (restart the program to try again)";
-    return false;
-  }
-  return true;
-}
-
-bool ClientFileSet::OpenOnce(Operator& op, std::string* error) {
-  // Two runs started in the same second (two programs, or an export then an import) would
-  // share a name; the later one takes the next free "_2", "_3" ... instead of erasing the log
-  // of the other.
+bool ClientFileSet::CreateRunLog(std::string* error) {
+  // Two runs started in the same second (two programs, or two operations of one) would share a
+  // name; the later one takes the next free "_2", "_3" ... instead of erasing the other's log.
   const std::string base =
       (log_dir_ == "." ? std::string() : log_dir_ + "/") + "balances_" + stamp_();
   bool exists = true;
   for (int n = 1; exists; ++n) {
     const std::string log_name = base + (n == 1 ? "" : "_" + std::to_string(n)) + ".txt";
-    if (fOutput.CreateNew(log_name, &exists, error)) break;
+    if (fOutput_.CreateNew(log_name, &exists, error)) return true;
     if (!exists || n == 1000) return false;
   }
+  return false;
+}
+
+bool ClientFileSet::OpenClientFiles(Operator& op, std::string* error) {
+  if (!CreateRunLog(error)) return false;
 
   struct Step {
-    int32_t* handle;
-    const std::string& name;
+    RecordFileHandle* handle;
+    const StandardFile& file;
     const char* what;
     const char* log_line;  // nullptr: the next step writes the line
   };
   const Step steps[] = {
-      {&ApFilePtr, ApName, "Unable to open ap file ", nullptr},
-      {&ApFilePtr2, ApName, "Unable to open ap file ", "Opened AP file ["},
-      {&ExtApFilePtr, ExtApName, "Unable to open extap file ", "Opened ExtAP file ["},
-      {&JckiFilePtr, JckiName, "Unable to open Jcki file ", "Opened JCKI file ["},
-      {&DescFilePtr, DescName, "Unable to open Desc file ", "Opened Desc file ["},
-      {&TransNDXFilePtr, TransName, "Unable to open Trans file ", "Opened TransNDX file ["},
-      {&PolFilePtr, PolName, "Unable to open pol file ", "Opened Pol file ["},
+      {&ApFilePtr_, kApFile, "Unable to open ap file ", nullptr},
+      {&ApFilePtr2_, kApFile, "Unable to open ap file ", "Opened AP file ["},
+      {&ExtApFilePtr_, kExtApFile, "Unable to open extap file ", "Opened ExtAP file ["},
+      {&JckiFilePtr_, kJckiFile, "Unable to open Jcki file ", "Opened JCKI file ["},
+      {&DescFilePtr_, kDescFile, "Unable to open Desc file ", "Opened Desc file ["},
+      {&TransNDXFilePtr_, kTransFile, "Unable to open Trans file ", "Opened TransNDX file ["},
+      {&PolFilePtr_, kPolFile, "Unable to open pol file ", "Opened Pol file ["},
   };
   for (const Step& step : steps) {
-    *step.handle = CBtrvOapi();
-    const int16_t status = btrOpen(*step.handle, "", step.name.c_str(), 1, 1, 0);
-    if (status != 0) op.ErrorWindow(StatusMessage(step.what + step.name, status));
-    if (step.log_line != nullptr) fOutput.Line(step.log_line + step.name + "]");
+    const std::string name = step.file.name;
+    if (!step.handle->is_open()) {
+      const int16_t status = step.handle->Open(name, step.file.record_length);
+      if (status != 0) op.ErrorWindow(StatusMessage(step.what + name, status));
+    }
+    if (step.log_line != nullptr) fOutput_.Line(step.log_line + name + "]");
   }
 
-  if (policy_table_ != nullptr && !policy_table_->Open(error)) {
-    *error = "Unable to open the Policy table: " + *error;
-    return false;
+  if (policy_table_ != nullptr && !policy_table_open_) {
+    if (!policy_table_->Open(error)) {
+      *error = "Unable to open the Policy table: " + *error;
+      return false;
+    }
+    policy_table_open_ = true;
+  }
+  return true;
+}
+
+bool ClientFileSet::files_open() const {
+  for (const RecordFileHandle* handle : {&ApFilePtr_, &ApFilePtr2_, &ExtApFilePtr_, &JckiFilePtr_,
+                                         &DescFilePtr_, &TransNDXFilePtr_, &PolFilePtr_}) {
+    if (!handle->is_open()) return false;
   }
   return true;
 }
 
 void ClientFileSet::CloseClientFiles() {
-  for (int32_t handle : {ApFilePtr, ExtApFilePtr, TransNDXFilePtr, JckiFilePtr, DescFilePtr,
-                         PolFilePtr, ApFilePtr2}) {
-    (void)btrClose(handle);
+  for (RecordFileHandle* handle : {&ApFilePtr_, &ExtApFilePtr_, &TransNDXFilePtr_, &JckiFilePtr_,
+                                   &DescFilePtr_, &PolFilePtr_, &ApFilePtr2_}) {
+    handle->Close();
   }
-  if (policy_table_ != nullptr) policy_table_->Close();
+  if (policy_table_ != nullptr && policy_table_open_) policy_table_->Close();
+  policy_table_open_ = false;
 }
 
 }  // namespace quillmere

@@ -1,5 +1,6 @@
-// The client file set: the run log, the agency's record files (the master file through two
-// handles, seven handles in all) and the `Policy` table, opened once per program start.
+// The client file set: the agency's record files (the master file through two handles, seven
+// handles in all) and the `Policy` table, opened by the first operation of a program start and
+// kept open for the program's life, and each operation's run log.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "context/policy_table.h"
 #include "context/run_log.h"
 #include "recfiles/btrv_layout.h"
+#include "recfiles/record_file_handle.h"
 
 namespace quillmere {
 
@@ -26,37 +28,48 @@ std::string StringDateStamp();
 class ClientFileSet {
  public:
   // `policy_table` may be null where no database is involved (maintenance, some tests).
-  // `stamp` gives the run log's date-time stamp; `log_dir` is where the log is created.
+  // `stamp` gives the run log's date-time stamp; `log_dir` is where the logs are created.
   explicit ClientFileSet(
       PolicyTable* policy_table,
       std::function<std::string()> stamp = [] { return StringDateStamp(); },
       std::string log_dir = ".");
+  ClientFileSet(const ClientFileSet&) = delete;
+  ClientFileSet& operator=(const ClientFileSet&) = delete;
 
-  // Opens the set once per object: the run log, then the seven handles in order, each failure
-  // shown through `op` ("Unable to open Jcki file jcki, status is 12") and the log line
-  // written all the same, then the Policy table. False when the run log cannot be created or
-  // the Policy table cannot be opened (the operation ends; `*error` says why). A second call
-  // opens nothing: true after a successful first one, false with the first one's error.
+  // Starts an operation: creates its own run log "balances_<stamp>.txt", then opens the seven
+  // handles in order where they are not open yet (the first operation opens all; a file that
+  // failed to open is tried again), each failure shown through `op` ("Unable to open Jcki file
+  // jcki, status is 12"), and writes the "Opened ..." lines whether or not the file opened, so
+  // every operation's log starts alike; then the Policy table, unless it is open. False when
+  // the run log cannot be created or the Policy table cannot be opened: the operation ends
+  // (`*error` says why) and the next one tries again.
   bool OpenClientFiles(Operator& op, std::string* error);
-  // Closes the seven handles and the Policy table; the run log stays open.
+  // Closes the seven handles and the Policy table; the run log stays open. The next operation
+  // opens them again.
   void CloseClientFiles();
 
-  RunLog& log() { return fOutput; }
+  // The current operation's run log.
+  RunLog& log() { return fOutput_; }
   PolicyTable* policy_table() { return policy_table_; }
+  // True once every handle is open.
+  bool files_open() const;
 
-  bool fClientFilesOpen = false;
-  RunLog fOutput;
-  const std::string ApName = "ap", ExtApName = "extap", JckiName = "jcki", DescName = "desc",
-                    TransName = "trans.ndx", PolName = "pol";
-  int32_t ApFilePtr = -1, ApFilePtr2 = -1, ExtApFilePtr = -1, JckiFilePtr = -1, DescFilePtr = -1,
-          TransNDXFilePtr = -1, PolFilePtr = -1;
-  uint32_t ApDatalen = kApRecLen, ExtApDatalen = kExtApRecLen, JckiDatalen = kJckiRecLen,
-           DescDatalen = kDescRecLen, PolRecLen = kPolRecLen;
+  // The handles the operations read and write through; their file names are those of the
+  // standard record files (btrv_layout.h).
+  RecordFileHandle& ap() { return ApFilePtr_; }  // the master file, read through
+  RecordFileHandle& jcki() { return JckiFilePtr_; }
+  RecordFileHandle& desc() { return DescFilePtr_; }
+  RecordFileHandle& pol() { return PolFilePtr_; }
 
  private:
-  bool OpenOnce(Operator& op, std::string* error);
+  bool CreateRunLog(std::string* error);
 
-  std::string open_error_;  // why the one open failed, if it did
+  RunLog fOutput_;
+  // ApFilePtr2_ is a second, independent handle on "ap" that is never read through;
+  // ExtApFilePtr_ and TransNDXFilePtr_ are only opened and closed, as the host's programs do.
+  RecordFileHandle ApFilePtr_, ApFilePtr2_, ExtApFilePtr_, JckiFilePtr_, DescFilePtr_,
+      TransNDXFilePtr_, PolFilePtr_;
+  bool policy_table_open_ = false;
   PolicyTable* policy_table_;
   std::function<std::string()> stamp_;
   std::string log_dir_;

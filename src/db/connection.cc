@@ -6,21 +6,10 @@
 
 #include "db/qt_text.h"
 #include "recfiles/CBtrvKafImport.h"
+#include "recfiles/encodings.h"
 #include "startup/run_options.h"
 
 namespace quillmere {
-namespace {
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
-}  // namespace
-
 ConnectionParams ParamsFromSettings(const SiteSettings& settings) {
   ConnectionParams params;
   params.server = settings.mdbserv;
@@ -42,7 +31,7 @@ ConnectionParams ParamsFromLines(std::string_view text, int port) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const std::size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
-    const std::string name = Lower(line.substr(0, eq));
+    const std::string name = AsciiLower(line.substr(0, eq));
     const std::string value(line.substr(eq + 1));
     if (name == "driverid") {
       params.driver_id = value;
@@ -84,18 +73,28 @@ bool OpenConnection(const QString& connection_name, const ConnectionParams& para
 
 bool ConfigureSite(const SitePaths& paths, const QString& connection_name, SiteConfiguration* out,
                    std::string* error) {
-  out->settings_path = ProgramFilePath(paths.program_dir, paths.velfiles_name);
-  out->host_settings_path = ProgramFilePath(paths.program_dir, paths.ini_name);
-  out->utility_ini_path = paths.work_dir.empty() || paths.work_dir == "."
-                              ? std::string("utility.ini")
-                              : paths.work_dir + "/utility.ini";
+  out->settings_path = paths.settings_path.empty()
+                           ? ProgramFilePath(paths.program_dir, paths.velfiles_name)
+                           : paths.settings_path;
+  out->host_settings_path = paths.host_settings_path.empty()
+                                ? ProgramFilePath(paths.program_dir, paths.ini_name)
+                                : paths.host_settings_path;
+  out->utility_ini_path.clear();
+  if (!paths.work_dir.empty()) {
+    out->utility_ini_path =
+        paths.work_dir == "." ? std::string("utility.ini") : paths.work_dir + "/utility.ini";
+  }
   out->settings = ReadSiteSettings(out->settings_path);
-  if (!WriteUtilityIni(out->utility_ini_path, out->settings, error)) return false;
-  // The library reports its own failures later, when a file does not open.
-  (void)QrtInitializeFauxBtrieve(out->settings_path.c_str(), out->host_settings_path.c_str());
+  if (!out->utility_ini_path.empty() &&
+      !WriteUtilityIni(out->utility_ini_path, out->settings, error)) {
+    return false;
+  }
+  out->store_status =
+      QrtInitializeFauxBtrieve(out->settings_path.c_str(), out->host_settings_path.c_str());
 
-  std::ifstream in(out->utility_ini_path, std::ios::binary);
-  if (in) {
+  std::ifstream in;
+  if (!out->utility_ini_path.empty()) in.open(out->utility_ini_path, std::ios::binary);
+  if (in.is_open()) {
     std::ostringstream text;
     text << in.rdbuf();
     out->params = ParamsFromLines(text.str(), out->settings.mdbport);

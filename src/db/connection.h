@@ -42,23 +42,32 @@ struct SitePaths {
   std::string program_dir;                     // the running program's folder
   std::string velfiles_name = "VELFILES.ini";  // data-directory settings file (run option)
   std::string ini_name = "zel.ini";            // host settings file (run option)
-  std::string work_dir = ".";                  // where "utility.ini" is written
+  // Given paths of the two settings files (the command line's --settings and --host) are used
+  // as they are instead of the names in the program folder.
+  std::string settings_path;
+  std::string host_settings_path;
+  // Where "utility.ini" is written; "" writes none, and the connection takes its parameters
+  // from the settings (the command line leaves the file alone).
+  std::string work_dir = ".";
 };
 
 // What a site configuration read, wrote and opened.
 struct SiteConfiguration {
-  std::string settings_path;       // program folder + velfiles_name
-  std::string host_settings_path;  // program folder + ini_name
-  std::string utility_ini_path;    // work_dir + "/utility.ini"
+  std::string settings_path;       // the data-directory settings file read
+  std::string host_settings_path;  // handed to the record-file library
+  std::string utility_ini_path;    // work_dir + "/utility.ini"; "" when none is written
   SiteSettings settings;
-  ConnectionParams params;  // the parameter list the connection was opened with
+  int16_t store_status = 0;  // what the record-file library's initialisation returned
+  ConnectionParams params;   // the parameter list the connection was opened with
 };
 
-// The site configuration's steps up to the open connection: reads the settings file (defaults
-// for what is missing), writes "utility.ini" (owner-only), initialises the record-file library
-// with the two settings paths, and opens connection `connection_name` from the lines of
-// "utility.ini" (from the settings when that file is gone). Stops at the first failure with
-// its text in `*error` and returns false; `*out` holds what was done up to then.
+// The site configuration, the one path for the window and the command line: reads the
+// settings file (defaults for what is missing), writes "utility.ini" (owner-only) where
+// `paths.work_dir` says, initialises the record-file library with the two settings paths
+// (its status kept in `store_status`: each program decides what a failure means), and opens
+// connection `connection_name` from the lines of "utility.ini" (from the settings when there is
+// no such file). Stops at the first failure with its text in `*error` and returns false; `*out`
+// holds what was done up to then.
 bool ConfigureSite(const SitePaths& paths, const QString& connection_name, SiteConfiguration* out,
                    std::string* error);
 

@@ -205,13 +205,11 @@ ExportOutcome ExportGlChart(ClientFileSet& files, Operator& op, const ExportRequ
   std::memcpy(achKey.data(), start_key.data(), start_key.size());
 
   rApRec ApRec;
-  uint32_t length = files.ApDatalen;
-  int16_t status = btrGetGreater(files.ApFilePtr, &ApRec, &length, achKey.data(), 0, 0);
+  int16_t status = files.ap().GetGreater(achKey.data(), &ApRec);
   files.log().Line("Beginning dump of GL Codes");
   while (status == kStatusOk && std::memcmp(&ApRec, start_key.data(), start_key.size()) == 0) {
     output.Write(ExportRow(ApRec));
-    length = files.ApDatalen;
-    status = btrGetNext(files.ApFilePtr, &ApRec, &length, 0);
+    status = files.ap().GetNext(&ApRec);
   }
   // Past the agency's last GL account the scan meets another record or the end of the file;
   // any other status is a failed read, and a chart cut short must not pass for a whole one.
@@ -219,7 +217,7 @@ ExportOutcome ExportGlChart(ClientFileSet& files, Operator& op, const ExportRequ
     output.Discard();
     Report(files, op,
            StatusMessage("Unable to read the GL codes of agency [" + request.agency_code +
-                             "] from ap file " + files.ApName,
+                             "] from ap file " + kApFile.name,
                          status));
     return ExportOutcome::kFailed;
   }
@@ -236,6 +234,21 @@ ExportOutcome ExportGlChart(ClientFileSet& files, Operator& op, const ExportRequ
   files.log().Line("Dump of GL Codes Complete, exiting");
   files.log().Close();
   return ExportOutcome::kWritten;
+}
+
+ExportOutcome ExportRun::Run(const ExportRequest& request) {
+  run_log_.clear();
+  if (!CheckExportRequest(request, op_)) return ExportOutcome::kSetupFailed;
+  std::string error;
+  if (!files_.OpenClientFiles(op_, &error)) {
+    op_.ErrorWindow(error);
+    return ExportOutcome::kSetupFailed;
+  }
+  run_log_ = files_.log().path();
+  op_.ProcessEvents();
+  const ExportOutcome outcome = ExportGlChart(files_, op_, request);
+  files_.log().Close();
+  return outcome;
 }
 
 }  // namespace quillmere

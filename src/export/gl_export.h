@@ -24,10 +24,12 @@ struct ExportRequest {
   bool ask_before_overwrite = true;  // false: an existing file is replaced without a question
 };
 
+// How an export ended; the programs map each to their exit code.
 enum class ExportOutcome {
-  kWritten,   // the file is written, the client file set and run log are closed
-  kDeclined,  // the operator kept the existing file; the set stays open
-  kFailed,    // a message was shown; nothing half-written is left behind
+  kWritten,      // the file is written, the client file set and run log are closed
+  kDeclined,     // the operator kept the existing file; the set stays open
+  kFailed,       // a message was shown; nothing half-written is left behind
+  kSetupFailed,  // the request was refused or the client file set did not open; nothing done
 };
 
 // False, with a clear message, for a request the export cannot run with (an agency code longer
@@ -38,5 +40,26 @@ bool CheckExportRequest(const ExportRequest& request, Operator& op);
 // the agency's GL records, the log lines, CloseClientFiles and the run log closed. Launching the
 // file and closing the window are the caller's.
 ExportOutcome ExportGlChart(ClientFileSet& files, Operator& op, const ExportRequest& request);
+
+}  // namespace quillmere
+
+namespace quillmere {
+
+// The export as one operation, the same for the window and the command line: the request
+// checked before anything is opened, the client file set opened (this operation's run log),
+// then ExportGlChart. The run log is closed at the end whatever the outcome.
+class ExportRun {
+ public:
+  ExportRun(ClientFileSet& files, Operator& op) : files_(files), op_(op) {}
+
+  ExportOutcome Run(const ExportRequest& request);
+  // The run log of the last Run ("" when none was created).
+  const std::string& run_log() const { return run_log_; }
+
+ private:
+  ClientFileSet& files_;
+  Operator& op_;
+  std::string run_log_;
+};
 
 }  // namespace quillmere

@@ -8,6 +8,10 @@
 
 namespace quillmere {
 
+std::string Pass1Error::RunLogLine() const {
+  return line_number == 0 ? reason : reason + " in line [" + line + "]";
+}
+
 namespace {
 
 constexpr int64_t kLastNumber = 999999;
@@ -68,12 +72,11 @@ bool ImportRun::CheckRequest(const ImportRequest& request) {
   return true;
 }
 
-ImportOutcome ImportRun::Start(const ImportRequest& request, RunOperator& op) {
-  summary_ = ImportSummary{};
+bool ImportRun::Start(const ImportRequest& request, RunOperator& op) {
   std::string error;
   if (!files_.OpenClientFiles(op, &error)) {  // a file that fails to open: a logged message
     op_.ErrorWindow(error);
-    return ImportOutcome::kSetupFailed;
+    return false;
   }
   summary_.run_log = files_.log().path();
   op.ProcessEvents();
@@ -82,69 +85,62 @@ ImportOutcome ImportRun::Start(const ImportRequest& request, RunOperator& op) {
   op.ProcessEvents();
   first_je_ = static_cast<int32_t>(request.first_je_number);
   first_inv_ = static_cast<int32_t>(request.first_inv_number);
-  sAgy = LeftPad(request.agency_code, 2);
-  sEffDate = FormatShortDate(*ParseDate(request.posting_date));
-  files_.log().Line("Posting Balances Effective [" + sEffDate + "]");
-  sFileName = request.csv_path;
-  return ImportOutcome::kClean;
+  sAgy_ = LeftPad(request.agency_code, 2);
+  sEffDate_ = FormatShortDate(*ParseDate(request.posting_date));
+  files_.log().Line("Posting Balances Effective [" + sEffDate_ + "]");
+  sFileName_ = request.csv_path;
+  return true;
 }
 
 bool ImportRun::Pass1(RunOperator& op) {
   RunLog& log = files_.log();
   CsvLineReader reader;
-  bool fErrors = false;
-  const auto error_line = [&](const std::string& text) {
-    fErrors = true;
-    ++summary_.error_lines;
-    log.Line(text);
+  int64_t line_number = 1;  // the header
+  std::string line;
+  const auto error_line = [&](std::string reason) {
+    Pass1Error& error =
+        summary_.errors.emplace_back(Pass1Error{line_number, std::move(reason), line});
+    log.Line(error.RunLogLine());
   };
   std::error_code ignored;
-  const auto total = static_cast<long long>(std::filesystem::file_size(sFileName, ignored));
-  reader.Open(sFileName);
-  std::string line;
+  const auto total = static_cast<long long>(std::filesystem::file_size(sFileName_, ignored));
+  reader.Open(sFileName_);
   reader.NextLine(&line);  // the header
   je_needed_ = inv_needed_ = 0;
   while (reader.NextLine(&line)) {
+    ++line_number;
     ++summary_.rows;
     if (summary_.rows % 512 == 0) op.ShowProgress(static_cast<long long>(reader.size()), total);
-    const std::string& sOrgLine = line;
-    const std::string in_line = "] in line [" + sOrgLine + "]";
     const CsvRow row = ReadRow(line);
     std::optional<double> amount = ParseAmount(row.amount_text);
     if (!amount) {
-      error_line("Unable to convert (" + row.amount_text + ") to floating point in line [" +
-                 sOrgLine + "]");
+      error_line("Unable to convert (" + row.amount_text + ") to floating point");
       amount = -1;
     }
     if (*amount == 0) continue;
-    if (!AmountFitsField(*amount)) {
-      error_line("Amount out of range (" + row.amount_text + ") in line [" + sOrgLine + "]");
-    }
+    if (!AmountFitsField(*amount)) error_line("Amount out of range (" + row.amount_text + ")");
     if (AmountSplitAtComma(row)) {
-      error_line("Amount split at a comma (" + row.amount_field + "," + row.next_field +
-                 ") in line [" + sOrgLine + "]");
+      error_line("Amount split at a comma (" + row.amount_field + "," + row.next_field + ")");
     }
-    if (PingGL(files_, sAgy, row.gl) != 0) error_line("GL not found [" + row.gl + in_line);
-    if (row.gl.size() > 4) error_line("GL longer than 4 characters [" + row.gl + in_line);
-    if (PingDpt(files_, sAgy, row.dpt) != 0) error_line("Dpt not found [" + row.dpt + in_line);
-    if (row.dpt.size() > 2) error_line("Dpt longer than 2 characters [" + row.dpt + in_line);
+    if (PingGL(files_, sAgy_, row.gl) != 0) error_line("GL not found [" + row.gl + "]");
+    if (row.gl.size() > 4) error_line("GL longer than 4 characters [" + row.gl + "]");
+    if (PingDpt(files_, sAgy_, row.dpt) != 0) error_line("Dpt not found [" + row.dpt + "]");
+    if (row.dpt.size() > 2) error_line("Dpt longer than 2 characters [" + row.dpt + "]");
     std::string sgl = row.sgl;
     if (row.gl == "1120") {
       sgl = LeftPad(sgl, 6);
-      if (PingClt(files_, sAgy, sgl) != 0) error_line("Client not found [" + sgl + in_line);
+      if (PingClt(files_, sAgy_, sgl) != 0) error_line("Client not found [" + sgl + "]");
     } else if (row.gl == "1130" || row.gl == "2110") {
       sgl = LeftPad(sgl, 3);
-      if (PingCmp(files_, sAgy, sgl) != 0) {
-        error_line(row.gl + " Company not found [" + sgl + in_line);
-      }
-      if (sgl.size() > 3) error_line("SGL longer than 3 characters [" + sgl + in_line);
+      if (PingCmp(files_, sAgy_, sgl) != 0) error_line(row.gl + " Company not found [" + sgl + "]");
+      if (sgl.size() > 3) error_line("SGL longer than 3 characters [" + sgl + "]");
     } else if (row.gl == "2120") {
       sgl = LeftPad(sgl, 3);
-      if (PingPrd(files_, sAgy, sgl) != 0) error_line("2120 Producer not found [" + sgl + in_line);
-      if (sgl.size() > 3) error_line("SGL longer than 3 characters [" + sgl + in_line);
+      if (PingPrd(files_, sAgy_, sgl) != 0) error_line("2120 Producer not found [" + sgl + "]");
+      if (sgl.size() > 3) error_line("SGL longer than 3 characters [" + sgl + "]");
     }
     if ((row.gl == "1120" || !IsControlAccount(row.gl)) && sgl.size() > 6) {
-      error_line("SGL longer than 6 characters [" + sgl + in_line);
+      error_line("SGL longer than 6 characters [" + sgl + "]");
     }
     ++je_needed_;
     if (IsControlAccount(row.gl)) ++inv_needed_;
@@ -155,6 +151,9 @@ bool ImportRun::Pass1(RunOperator& op) {
   reader.Close();
   op.ShowProgress(total, total);
 
+  // About the whole file, not one line of it.
+  line_number = 0;
+  line.clear();
   if (je_needed_ > kLastNumber - first_je_) {
     error_line("Starting JE Number [" + std::to_string(first_je_) + "] leaves " +
                std::to_string(kLastNumber - first_je_) + " numbers below 1000000 for " +
@@ -165,7 +164,7 @@ bool ImportRun::Pass1(RunOperator& op) {
                std::to_string(kLastNumber - first_inv_) + " numbers below 1000000 for " +
                std::to_string(inv_needed_) + " invoices");
   }
-  return !fErrors;
+  return summary_.errors.empty();
 }
 
 void ImportRun::End(RunOperator& op) {
@@ -186,13 +185,14 @@ ImportOutcome ImportRun::Check(const ImportRequest& request) { return Passes(req
 ImportOutcome ImportRun::Run(const ImportRequest& request) { return Passes(request, true); }
 
 ImportOutcome ImportRun::Passes(const ImportRequest& request, bool post) {
+  summary_ = ImportSummary{};
   if (!CheckRequest(request)) return ImportOutcome::kSetupFailed;
   RunOperator op(op_, files_.log());
-  if (Start(request, op) != ImportOutcome::kClean) return ImportOutcome::kSetupFailed;
-  if (CsvLineReader probe; !probe.Open(sFileName)) {
-    // The run ends here; the run log stays open, as a later operation of this program start
-    // finds the client file set open.
-    op.ErrorWindow(sFileName + " not found");
+  if (!Start(request, op)) return ImportOutcome::kSetupFailed;
+  if (CsvLineReader probe; !probe.Open(sFileName_)) {
+    // The run ends here, its log as far as it got; the next operation writes a log of its own.
+    op.ErrorWindow(sFileName_ + " not found");
+    files_.log().Close();
     return ImportOutcome::kSetupFailed;
   }
   ImportOutcome outcome = ImportOutcome::kClean;
@@ -214,22 +214,21 @@ ImportOutcome ImportRun::Pass2(RunOperator& op) {
   log.Line("pass 2 - loading");
 
   CsvLineReader reader;
-  if (!reader.Open(sFileName)) {
-    op.ErrorWindow(sFileName + " could not be opened again; nothing was posted.");
+  if (!reader.Open(sFileName_)) {
+    op.ErrorWindow(sFileName_ + " could not be opened again; nothing was posted.");
     return ImportOutcome::kStopped;
   }
   reader.ReadToEnd();
   if (reader.size() != pass1_size_ || reader.hash() != pass1_hash_) {
-    op.ErrorWindow("The file " + sFileName +
+    op.ErrorWindow("The file " + sFileName_ +
                    " changed after it was checked; nothing was posted. Start a new import to "
                    "check it again.");
     return ImportOutcome::kStopped;
   }
-  reader.Open(sFileName);
+  reader.Open(sFileName_);
 
   Posting posting(files_, op, now_);
-  posting.iJENum = first_je_;
-  posting.iInvNum = first_inv_;
+  posting.SeedNumbers(first_je_, first_inv_);
   op.SetStatus("Processing");
   op.ProcessEvents();
 
@@ -256,7 +255,7 @@ ImportOutcome ImportRun::Pass2(RunOperator& op) {
     const std::optional<double> amount = ParseAmount(row.amount_text);
     if (!amount) return stop("the amount (" + row.amount_text + ") is not a number");
     const std::string head = "# GL [" + row.gl + "] SGL [" + LeftPad(row.sgl, 6) + "] date [" +
-                             sEffDate + "] Dpt [" + row.dpt + "] Amt [";
+                             sEffDate_ + "] Dpt [" + row.dpt + "] Amt [";
     if (*amount == 0) {
       log.Line(head + "ZERO-SKIPPED]");
       ++summary_.skipped;
@@ -266,32 +265,33 @@ ImportOutcome ImportRun::Pass2(RunOperator& op) {
     log.Flush();
     if (!log.ok()) return stop("the run log " + log.path() + " could not be written");
 
-    const int64_t failed_before = posting.failed_writes;
-    const int32_t je_before = posting.iJENum;
-    const int32_t inv_before = posting.iInvNum;
+    const int64_t failed_before = posting.failed_writes();
+    const int32_t je_before = posting.iJENum();
+    const int32_t inv_before = posting.iInvNum();
     const int16_t begin = btrBeginTransaction();
     if (begin != 0) return stop(StatusMessage("the record files could not be locked", begin));
     try {
       if (row.gl == "1120") {
-        posting.Set1120Balance(sAgy, "", "", row.gl, row.sgl, sEffDate, row.dpt, *amount);
+        posting.Set1120Balance(sAgy_, "", "", row.gl, row.sgl, sEffDate_, row.dpt, *amount);
       } else if (row.gl == "1130") {
-        posting.Set1130Balance(sAgy, "", "", row.gl, row.sgl, sEffDate, row.dpt, *amount);
+        posting.Set1130Balance(sAgy_, "", "", row.gl, row.sgl, sEffDate_, row.dpt, *amount);
       } else if (row.gl == "2110") {
-        posting.Set2110Balance(sAgy, "", "", row.gl, row.sgl, sEffDate, row.dpt, *amount);
+        posting.Set2110Balance(sAgy_, "", "", row.gl, row.sgl, sEffDate_, row.dpt, *amount);
       } else if (row.gl == "2120") {
-        posting.Set2120Balance(sAgy, "", "", row.sgl, sEffDate, row.dpt, *amount);
+        posting.Set2120Balance(sAgy_, "", "", row.sgl, sEffDate_, row.dpt, *amount);
       } else {
-        posting.AddSingleJE(sAgy, "", row.gl, row.sgl, sEffDate, row.dpt, *amount);
+        posting.AddSingleJE(sAgy_, "", row.gl, row.sgl, sEffDate_, row.dpt, *amount);
       }
     } catch (const std::exception& e) {
       (void)btrAbortTransaction();
       return stop(e.what());
     }
-    if (posting.failed_writes != failed_before) {
+    if (posting.failed_writes() != failed_before) {
       // A record of the row could not be stored (disk full, read-only store ...): the row
       // would be half-written, so none of it is kept.
       (void)btrAbortTransaction();
-      return stop(StatusMessage("a record of the line could not be stored", posting.failed_status));
+      return stop(
+          StatusMessage("a record of the line could not be stored", posting.failed_status()));
     }
     const int16_t end = btrEndTransaction();
     if (end != 0) {
@@ -299,12 +299,12 @@ ImportOutcome ImportRun::Pass2(RunOperator& op) {
       return stop(StatusMessage("the records could not be committed", end));
     }
     ++summary_.posted;
-    if (posting.iJENum != je_before) {
-      summary_.last_je = LeftPadZero(std::to_string(posting.iJENum), 6);
+    if (posting.iJENum() != je_before) {
+      summary_.last_je = LeftPadZero(std::to_string(posting.iJENum()), 6);
       if (summary_.first_je.empty()) summary_.first_je = summary_.last_je;
     }
-    if (posting.iInvNum != inv_before) {
-      summary_.last_inv = LeftPadZero(std::to_string(posting.iInvNum), 6);
+    if (posting.iInvNum() != inv_before) {
+      summary_.last_inv = LeftPadZero(std::to_string(posting.iInvNum()), 6);
       if (summary_.first_inv.empty()) summary_.first_inv = summary_.last_inv;
     }
   }

@@ -6,43 +6,53 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "context/client_files.h"
 #include "context/clock.h"
 #include "context/operator.h"
 #include "posting/posting.h"
+#include "startup/run_values.h"
 
 namespace quillmere {
 
-struct ImportRequest {
-  std::string agency_code;   // as typed; at most 2 characters
-  std::string posting_date;  // M/D/YYYY
-  std::string csv_path;
-  int64_t first_je_number = 100000;   // the first JE posted is the next free number above
-  int64_t first_inv_number = 500000;  // likewise for invoices
+// What an import runs with: the run values the operator gave (startup/run_values.h).
+using ImportRequest = RunValues;
+
+// How an import or check ended; the programs map each to their exit code.
+enum class ImportOutcome {
+  kClean,        // pass 1 found no error (check only); nothing posted
+  kPosted,       // pass 2 posted every row
+  kErrors,       // pass 1 found errors; nothing posted
+  kSetupFailed,  // the run could not start (request, file set, CSV not found); nothing posted
+  kStopped,      // posting stopped part-way; the rows before are posted whole
 };
 
-enum class ImportOutcome {
-  kClean = 0,        // pass 1 found no error (check only)
-  kPosted = 0,       // pass 2 posted every row
-  kErrors = 1,       // pass 1 found errors; nothing posted
-  kSetupFailed = 2,  // the run could not start (request, file set, CSV not found)
-  kStopped = 3,      // posting stopped part-way; the rows before are posted whole
+// One error line of pass 1: the CSV line it is about (the header is line 1; 0 for an error
+// about the whole file, such as too few document numbers), why, and that line's text.
+struct Pass1Error {
+  int64_t line_number = 0;
+  std::string reason;  // "GL not found [9999]"
+  std::string line;    // the CSV line as read, without its line end
+  // The run log's line: the reason, then " in line [" + line + "]" where there is a line.
+  std::string RunLogLine() const;
+  friend bool operator==(const Pass1Error&, const Pass1Error&) = default;
 };
 
 struct ImportSummary {
-  int64_t rows = 0;         // data lines read by pass 1
-  int64_t error_lines = 0;  // pass 1 error lines
-  int64_t posted = 0;       // rows posted by pass 2
-  int64_t skipped = 0;      // zero rows
-  int64_t messages = 0;     // messages shown during the run
+  int64_t rows = 0;                // data lines read by pass 1
+  int64_t posted = 0;              // rows posted by pass 2
+  int64_t skipped = 0;             // zero rows
+  int64_t messages = 0;            // messages shown during the run
+  std::vector<Pass1Error> errors;  // every pass 1 error line, in the run log's order
   std::string first_je, last_je, first_inv, last_inv;
   std::string run_log;
 };
 
 class ImportRun {
  public:
-  // `files` is the program's client file set (opened here once per program start).
+  // `files` is the program's client file set: each check or import opens what is not open yet
+  // and writes its own run log, so one ImportRun serves every operation of a program start.
   ImportRun(
       ClientFileSet& files, Operator& op,
       std::function<DateTime()> now = [] { return NowLocal(); });
@@ -51,18 +61,19 @@ class ImportRun {
   // than 2 characters, a posting date that is not a real M/D/YYYY date of 1900-2099, negative
   // or too large starting numbers. Nothing else is done.
   bool CheckRequest(const ImportRequest& request);
-  // The start and pass 1 only.
+  // The start and pass 1 only: kClean, kErrors or kSetupFailed.
   ImportOutcome Check(const ImportRequest& request);
   // The whole run: pass 2 follows a clean pass 1.
   ImportOutcome Run(const ImportRequest& request);
 
+  // What the last Check or Run did.
   const ImportSummary& summary() const { return summary_; }
 
  private:
   class RunOperator;
   // The start, pass 1 and, with `post`, pass 2.
   ImportOutcome Passes(const ImportRequest& request, bool post);
-  ImportOutcome Start(const ImportRequest& request, RunOperator& op);
+  bool Start(const ImportRequest& request, RunOperator& op);
   bool Pass1(RunOperator& op);
   ImportOutcome Pass2(RunOperator& op);
   void End(RunOperator& op);
@@ -72,8 +83,8 @@ class ImportRun {
   std::function<DateTime()> now_;
   ImportSummary summary_;
 
-  // Run values.
-  std::string sAgy, sEffDate, sFileName;
+  // Run values: the agency padded to 2, the posting date as mm/dd/yyyy, the CSV's path.
+  std::string sAgy_, sEffDate_, sFileName_;
   int32_t first_je_ = 0, first_inv_ = 0;
   uint64_t pass1_size_ = 0, pass1_hash_ = 0;
   int64_t je_needed_ = 0, inv_needed_ = 0;

@@ -1,8 +1,8 @@
 #include "import/lookups.h"
 
-#include <cstring>
+#include <algorithm>
 
-#include "recfiles/CBtrvKafImport.h"
+#include "recfiles/btrv_layout.h"
 
 namespace quillmere {
 
@@ -10,12 +10,10 @@ namespace {
 
 int PingMaster(ClientFileSet& files, std::string_view kind, const std::string& agency,
                const std::string& code, rApRec* found) {
-  const std::string key = std::string(kind) + agency + LeftPad(code, 6) + "00";
+  std::string key = MasterKey(kind, agency, code);
   // The library reads exactly the key length: bytes past the text are zero.
-  char buffer[26] = {};
-  std::memcpy(buffer, key.data(), std::min<size_t>(key.size(), sizeof buffer - 1));
-  uint32_t length = files.ApDatalen;
-  return btrGetEqual(files.ApFilePtr, found, &length, buffer, 0, 0);
+  key.resize(std::max<size_t>(key.size(), kApKeyLen) + 1, '\0');
+  return files.ap().GetEqual(key.data(), found);
 }
 
 }  // namespace

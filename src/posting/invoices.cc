@@ -46,34 +46,34 @@ void Posting::AddInvoiceLine(const std::string& AgyCode, const std::string& sInv
                              const std::string& sClt, const std::string& sEffDate,
                              const std::string& sDpt, const std::string& sEntDate,
                              const std::string& sBillMthd, double dAmt) {
-  Blank(&JckiRec);
-  SetField(JckiRec.AgyNum, AgyCode);
-  SetField(JckiRec.TrnType, "I");
-  SetField(JckiRec.TrnNum, sInv);
-  SetField(JckiRec.TrnLineNum, sInvLine);
-  SetField(JckiRec.TrnLine, sInvTrn);
-  SetField(JckiRec.AgyNum2, AgyCode);
-  SetField(JckiRec.GlType, "1");
-  SetField(JckiRec.GlNum, sGL);
-  SetField(JckiRec.PointNum, LeftPad(sPoint, 3));
-  SetField(JckiRec.SubGlNum, sClt);
-  SetField(JckiRec.EffectDate, sEffDate);
-  SetField(JckiRec.Source, "I");
-  SetField(JckiRec.Ref, sInv + "  ");
-  SetField(JckiRec.DptNum, sDpt);
-  SetField(JckiRec.EntryDate, sEntDate);
-  SetField(JckiRec.Amt, EncodeBCD(dAmt));
-  SetField(JckiRec.Enterby, "KRV");
-  SetField(JckiRec.BillMethod, sBillMthd.substr(0, 1));
-  SetField(JckiRec.PrintInvoice, "N");
-  SetField(JckiRec.PayMethod, "R");
-  SetField(JckiRec.EditSeq, "0");
-  SetField(JckiRec.Binder, "N");
-  SetField(JckiRec.JckiDays, "000");
-  if (Store(files_.JckiFilePtr, &JckiRec, &files_.JckiDatalen) != 0) {
+  Blank(&JckiRec_);
+  SetField(JckiRec_.AgyNum, AgyCode);
+  SetField(JckiRec_.TrnType, "I");
+  SetField(JckiRec_.TrnNum, sInv);
+  SetField(JckiRec_.TrnLineNum, sInvLine);
+  SetField(JckiRec_.TrnLine, sInvTrn);
+  SetField(JckiRec_.AgyNum2, AgyCode);
+  SetField(JckiRec_.GlType, "1");
+  SetField(JckiRec_.GlNum, sGL);
+  SetField(JckiRec_.PointNum, LeftPad(sPoint, 3));
+  SetField(JckiRec_.SubGlNum, sClt);
+  SetField(JckiRec_.EffectDate, sEffDate);
+  SetField(JckiRec_.Source, "I");
+  SetField(JckiRec_.Ref, sInv + "  ");
+  SetField(JckiRec_.DptNum, sDpt);
+  SetField(JckiRec_.EntryDate, sEntDate);
+  SetField(JckiRec_.Amt, EncodeBCD(dAmt));
+  SetField(JckiRec_.Enterby, "KRV");
+  SetField(JckiRec_.BillMethod, sBillMthd.substr(0, 1));
+  SetField(JckiRec_.PrintInvoice, "N");
+  SetField(JckiRec_.PayMethod, "R");
+  SetField(JckiRec_.EditSeq, "0");
+  SetField(JckiRec_.Binder, "N");
+  SetField(JckiRec_.JckiDays, "000");
+  if (Store(files_.jcki(), &JckiRec_) != 0) {
     op_.ErrorWindow(StatusMessage(
-        "InvLine [" + sInv + "-" + sInvLine + "] Unable to update Jcki file " + files_.JckiName,
-        Status));
+        "InvLine [" + sInv + "-" + sInvLine + "] Unable to update Jcki file " + kJckiFile.name,
+        Status_));
   }
 }
 

@@ -58,14 +58,14 @@ void Posting::AddSingleJE(const std::string& AgyCode, const std::string& /*sJENu
   Log("Adding Single JE [" + je + "] GL [" + sGL + "] SGL [" + sSGL + "] Dpt [" + sDpt + "] Eff [" +
       sEffDate + "] Ent [" + today + "] Amt [" + FormatAmount(dAmt) + "]");
 
-  StartLine(&JckiRec, AgyCode, "J", je, "00", "000", "6");
-  SetCommonJeFields(&JckiRec, AgyCode, je, sGL, sSGL, eff, sDpt, today, dAmt);
-  SetField(JckiRec.v.adj.AdjNum, "000000");
-  SetField(JckiRec.v.adj.AdjLineNum, "00");
-  SetField(JckiRec.v.adj.AdjLine, "000");
-  if (Store(files_.JckiFilePtr, &JckiRec, &files_.JckiDatalen) != 0) {
+  StartLine(&JckiRec_, AgyCode, "J", je, "00", "000", "6");
+  SetCommonJeFields(&JckiRec_, AgyCode, je, sGL, sSGL, eff, sDpt, today, dAmt);
+  SetField(JckiRec_.v.adj.AdjNum, "000000");
+  SetField(JckiRec_.v.adj.AdjLineNum, "00");
+  SetField(JckiRec_.v.adj.AdjLine, "000");
+  if (Store(files_.jcki(), &JckiRec_) != 0) {
     op_.ErrorWindow(StatusMessage(
-        "Single JE [" + je + "] Unable to update Jcki file " + files_.JckiName, Status));
+        "Single JE [" + je + "] Unable to update Jcki file " + kJckiFile.name, Status_));
   }
   UpdateDesc(AgyCode + "J" + je + "00" + "Beginning Balance");
 }
@@ -83,37 +83,38 @@ void Posting::AddMatchJE(const std::string& AgyCode, const std::string& sInvNum,
       sSGL + "] Dpt [" + sDpt + "] Eff [" + sEffDate + "] Ent [" + today + "] Amt [" +
       FormatAmount(dAmt) + "]");
 
-  StartLine(&JckiRec, AgyCode, "J", je, "00", "000", "6");
-  SetCommonJeFields(&JckiRec, AgyCode, je, sGL, sSGL, sEffDate, sDpt, today, dAmt);
-  SetField(JckiRec.v.adj.AdjFlag, "*");
-  SetField(JckiRec.v.adj.AdjNum, sInvNum);
-  SetField(JckiRec.v.adj.AdjLineNum, "01");
-  SetField(JckiRec.v.adj.AdjLine, line);
-  if (Store(files_.JckiFilePtr, &JckiRec, &files_.JckiDatalen) != 0) {
+  StartLine(&JckiRec_, AgyCode, "J", je, "00", "000", "6");
+  SetCommonJeFields(&JckiRec_, AgyCode, je, sGL, sSGL, sEffDate, sDpt, today, dAmt);
+  SetField(JckiRec_.v.adj.AdjFlag, "*");
+  SetField(JckiRec_.v.adj.AdjNum, sInvNum);
+  SetField(JckiRec_.v.adj.AdjLineNum, "01");
+  SetField(JckiRec_.v.adj.AdjLine, line);
+  if (Store(files_.jcki(), &JckiRec_) != 0) {
     op_.ErrorWindow(StatusMessage(
-        "Match JE Main[" + je + "] Unable to update Jcki file " + files_.JckiName, Status));
+        "Match JE Main[" + je + "] Unable to update Jcki file " + kJckiFile.name, Status_));
   }
   UpdateDesc(AgyCode + "J" + je + "00" + "Beginning Balance");
 
   // The matching line, filed under the invoice.
-  StartLine(&JckiRec, AgyCode, "I", sInvNum, "01", line, "D");
-  SetCommonJeFields(&JckiRec, AgyCode, je, sGL, sSGL, sEffDate, sDpt, today, dAmt);
+  StartLine(&JckiRec_, AgyCode, "I", sInvNum, "01", line, "D");
+  SetCommonJeFields(&JckiRec_, AgyCode, je, sGL, sSGL, sEffDate, sDpt, today, dAmt);
   // Bytes 74-79 (the vendor view) carry the effective date; 80 stays blank.
-  SetField(JckiRec.v.vend.VendNum, sEffDate.substr(0, 3));
-  SetField(JckiRec.v.vend.Misc, sEffDate.substr(std::min<size_t>(3, sEffDate.size()), 3));
-  if (Store(files_.JckiFilePtr, &JckiRec, &files_.JckiDatalen) != 0) {
+  SetField(JckiRec_.v.vend.VendNum, sEffDate.substr(0, 3));
+  SetField(JckiRec_.v.vend.Misc, sEffDate.substr(std::min<size_t>(3, sEffDate.size()), 3));
+  if (Store(files_.jcki(), &JckiRec_) != 0) {
     op_.ErrorWindow(StatusMessage(
-        "Match JE D[" + je + "] Unable to update Jcki file " + files_.JckiName, Status));
+        "Match JE D[" + je + "] Unable to update Jcki file " + kJckiFile.name, Status_));
   }
 }
 
 void Posting::UpdateDesc(std::string sDesc) {
-  sDesc = Pad(sDesc, static_cast<int>(files_.DescDatalen));
+  sDesc = Pad(sDesc, static_cast<int>(kDescRecLen));
   rDescRec rec;
   Blank(&rec);
   std::memcpy(&rec, sDesc.data(), std::min<size_t>(sDesc.size(), sizeof rec));
-  if (Store(files_.DescFilePtr, &rec, &files_.DescDatalen) != 0) {
-    op_.ErrorWindow(StatusMessage("Unable to update Desc file " + files_.DescName, Status));
+  if (Store(files_.desc(), &rec) != 0) {
+    op_.ErrorWindow(
+        StatusMessage(std::string("Unable to update Desc file ") + kDescFile.name, Status_));
   }
 }
 

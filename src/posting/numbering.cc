@@ -15,21 +15,21 @@ constexpr int32_t kLastNumber = 999999;  // the 6-character number fields hold n
 
 Posting::Posting(ClientFileSet& files, Operator& op, std::function<DateTime()> now)
     : files_(files), op_(op), now_(std::move(now)) {
-  Blank(&JckiRec);
+  Blank(&JckiRec_);
 }
 
 std::string Posting::TodayStored() const { return EncodeDate(now_().date); }
 
-int16_t Posting::Store(int32_t handle, const void* record, uint32_t* length) {
-  Status = ReplaceByKey(handle, record, length);
+int16_t Posting::Store(RecordFileHandle& file, const void* record) {
+  Status_ = file.ReplaceByKey(record);
   // A file that could not be opened with the set was reported then; its writes are reported
   // one by one and the row goes on, as the host's programs do. Any other failure is the store
   // failing under an open file (full disk, I/O error): the import run rolls that row back.
-  if (Status != 0 && Status != kStatusNotOpen) {
-    ++failed_writes;
-    failed_status = Status;
+  if (Status_ != 0 && Status_ != kStatusNotOpen) {
+    ++failed_writes_;
+    failed_status_ = Status_;
   }
-  return Status;
+  return Status_;
 }
 
 bool Posting::DocumentExists(const std::string& sAgy, char type, const std::string& number) {
@@ -38,9 +38,8 @@ bool Posting::DocumentExists(const std::string& sAgy, char type, const std::stri
   const std::string prefix = sAgy + type + number;
   std::memcpy(key, prefix.data(), std::min<size_t>(prefix.size(), kJckiKeyLen));
   rJckiRec found;
-  uint32_t length = files_.JckiDatalen;
-  Status = btrGetGreater(files_.JckiFilePtr, &found, &length, key, 0, 0);
-  if (Status != 0) return false;
+  Status_ = files_.jcki().GetGreater(key, &found);
+  if (Status_ != 0) return false;
   return std::memcmp(&found, prefix.data(), std::min<size_t>(prefix.size(), 9)) == 0;
 }
 
@@ -68,11 +67,11 @@ std::string Posting::NextFreeNumber(const std::string& sAgy, char type, int32_t*
 }
 
 std::string Posting::GetNextJENum(const std::string& sAgy) {
-  return NextFreeNumber(sAgy, 'J', &iJENum, "journal-entry");
+  return NextFreeNumber(sAgy, 'J', &iJENum_, "journal-entry");
 }
 
 std::string Posting::GetNextInvNum(const std::string& sAgy) {
-  return NextFreeNumber(sAgy, 'I', &iInvNum, "invoice");
+  return NextFreeNumber(sAgy, 'I', &iInvNum_, "invoice");
 }
 
 }  // namespace quillmere

@@ -49,8 +49,9 @@ void Posting::AddPolicy(const std::string& sAgy, const std::string& sPolNum, std
   SetField(PolRec.TotalNonPrem, "0000000000");
   SetField(PolRec.TranPrem, EncodeBCD(0));
   SetField(PolRec.TranNonPrem, "0000000000");
-  if (Store(files_.PolFilePtr, &PolRec, &files_.PolRecLen) != 0) {
-    op_.ErrorWindow(StatusMessage("(00) Unable to update pol file " + files_.PolName, Status));
+  if (Store(files_.pol(), &PolRec) != 0) {
+    op_.ErrorWindow(
+        StatusMessage(std::string("(00) Unable to update pol file ") + kPolFile.name, Status_));
   }
 
   PolicyTable* table = files_.policy_table();

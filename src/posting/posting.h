@@ -86,17 +86,20 @@ class Posting {
   bool PingJE(const std::string& sAgy, const std::string& number);
   bool PingInvoice(const std::string& sAgy, const std::string& number);
 
-  // The last numbers drawn; the import run seeds them with the starting numbers.
-  int32_t iJENum = 0;
-  int32_t iInvNum = 0;
-  int16_t Status = 0;
+  // The last numbers drawn; the next draw starts above them. The import run seeds them with
+  // the starting numbers.
+  void SeedNumbers(int32_t je, int32_t inv) {
+    iJENum_ = je;
+    iInvNum_ = inv;
+  }
+  int32_t iJENum() const { return iJENum_; }
+  int32_t iInvNum() const { return iInvNum_; }
   // Record writes that failed on an open file (each already shown through the Operator), and
   // the status of the last one: the import run rolls back a row during which this count grows.
   // Writes to a file that is not open (status 3, reported when the set was opened) are shown
   // and not counted: the row goes on without that record.
-  int64_t failed_writes = 0;
-  int16_t failed_status = 0;
-  rJckiRec JckiRec;
+  int64_t failed_writes() const { return failed_writes_; }
+  int16_t failed_status() const { return failed_status_; }
 
  private:
   // The dates in the stored form, then one invoice of type `sWhere` with the class " BF", the
@@ -111,12 +114,19 @@ class Posting {
   // 999999.
   std::string NextFreeNumber(const std::string& sAgy, char type, int32_t* counter,
                              const char* what);
-  int16_t Store(int32_t handle, const void* record, uint32_t* length);
+  // Stores `record` with the replace-by-key write; 0 or the status, also kept in Status_.
+  int16_t Store(RecordFileHandle& file, const void* record);
   void Log(const std::string& line) { files_.log().Line(line); }
 
   ClientFileSet& files_;
   Operator& op_;
   std::function<DateTime()> now_;
+  int32_t iJENum_ = 0;
+  int32_t iInvNum_ = 0;
+  int16_t Status_ = 0;  // the status of the last record-file call
+  int64_t failed_writes_ = 0;
+  int16_t failed_status_ = 0;
+  rJckiRec JckiRec_;  // the transaction line being built
 };
 
 }  // namespace quillmere

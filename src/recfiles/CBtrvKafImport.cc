@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "recfiles/encodings.h"
 #include "recfiles/record_store.h"
 
 namespace quillmere {
@@ -49,14 +50,6 @@ std::string QuoteIdentifier(std::string_view name) {
     quoted += c;
   }
   return quoted + "\"";
-}
-
-std::string AsciiLower(std::string_view s) {
-  std::string lower(s);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
 }
 
 int BusyTimeoutMs() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -209,12 +210,31 @@ struct rExtApRec {
 };
 static_assert(sizeof(rExtApRec) == 138);
 
-// Record and key lengths of the files the loader opens.
-inline constexpr unsigned kApRecLen = sizeof(rApRec), kApKeyLen = 16;
-inline constexpr unsigned kExtApRecLen = sizeof(rExtApRec), kExtApKeyLen = 16;
-inline constexpr unsigned kJckiRecLen = sizeof(rJckiRec), kJckiKeyLen = 14;
-inline constexpr unsigned kDescRecLen = sizeof(rDescRec), kDescKeyLen = 11;
-inline constexpr unsigned kPolRecLen = sizeof(rPolRec), kPolKeyLen = 25;
+// The standard record files of an agency: name, record length, key-0 length. The client file
+// set opens them, `quillmere-recfile init` creates them; "trans.ndx" has no layout here (it is
+// only opened), so its lengths are the host's.
+struct StandardFile {
+  const char* name;
+  uint32_t record_length;
+  uint32_t key_length;
+};
+inline constexpr StandardFile kApFile{"ap", sizeof(rApRec), 16};
+inline constexpr StandardFile kExtApFile{"extap", sizeof(rExtApRec), 16};
+inline constexpr StandardFile kJckiFile{"jcki", sizeof(rJckiRec), 14};
+inline constexpr StandardFile kDescFile{"desc", sizeof(rDescRec), 11};
+inline constexpr StandardFile kTransFile{"trans.ndx", 64, 8};
+inline constexpr StandardFile kPolFile{"pol", sizeof(rPolRec), 25};
+inline constexpr StandardFile kStandardFiles[] = {kApFile,   kExtApFile, kJckiFile,
+                                                  kDescFile, kTransFile, kPolFile};
+
+// Record and key lengths by file, as the layouts and their users name them.
+inline constexpr unsigned kApRecLen = kApFile.record_length, kApKeyLen = kApFile.key_length;
+inline constexpr unsigned kExtApRecLen = kExtApFile.record_length,
+                          kExtApKeyLen = kExtApFile.key_length;
+inline constexpr unsigned kJckiRecLen = kJckiFile.record_length, kJckiKeyLen = kJckiFile.key_length;
+inline constexpr unsigned kDescRecLen = kDescFile.record_length, kDescKeyLen = kDescFile.key_length;
+inline constexpr unsigned kPolRecLen = kPolFile.record_length, kPolKeyLen = kPolFile.key_length;
+static_assert(kApKeyLen == offsetof(rApRec, Seq) + sizeof(rApRec::Seq));  // FileNum .. Seq
 
 // Sets every byte of `rec` to a blank (0x20).
 template <typename Rec>

@@ -138,6 +138,14 @@ std::string VelCatStr(const char* p, int n) {
   return out;
 }
 
+std::string AsciiLower(std::string_view s) {
+  std::string lower(s);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
 std::string Trim(std::string_view s) {
   auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
   std::size_t begin = 0;

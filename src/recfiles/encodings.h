@@ -28,6 +28,9 @@ std::string StripChar(std::string_view s, char c);
 std::string VelCatStr(const char* p, int n);
 // Removes leading and trailing bytes of code 32 or below.
 std::string Trim(std::string_view s);
+// `s` with the ASCII letters A-Z lower-cased and every other byte as it is, whatever the
+// locale: AsciiLower("VELFILES.INI") == "velfiles.ini".
+std::string AsciiLower(std::string_view s);
 
 // The 10-character amount field: the magnitude in cents, zero-filled, the last digit of a
 // negative amount raised by 64 ('0' -> 'p' ... '9' -> 'y'). Rounds as the host does: to 18

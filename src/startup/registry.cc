@@ -3,23 +3,17 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
+#include "recfiles/encodings.h"
 #include "startup/run_options.h"
 
 namespace quillmere {
 namespace {
 
 constexpr std::string_view kRoot = "HKEY_CURRENT_USER\\";
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 std::string_view TrimView(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -31,7 +25,7 @@ std::string_view TrimView(std::string_view s) {
 // A key name for comparison: lower case, without trailing "\" (the key "Login\" is "Login").
 std::string KeyForCompare(std::string_view key) {
   while (!key.empty() && key.back() == '\\') key.remove_suffix(1);
-  return Lower(key);
+  return AsciiLower(key);
 }
 
 void AppendUtf8(std::string* out, unsigned cp) {
@@ -121,7 +115,7 @@ std::optional<std::string> ReadRegistryText(const std::string& path, std::string
   const std::string text = DecodeFileText(raw.str());
 
   const std::string wanted_key = KeyForCompare(std::string(kRoot) + std::string(key));
-  const std::string wanted_name = Lower(value_name);
+  const std::string wanted_name = AsciiLower(value_name);
   const std::string full_key = std::string(kRoot) + std::string(key);
   std::optional<std::string> found;  // a later entry of the same value wins, as on import
   bool in_key = false;
@@ -140,7 +134,7 @@ std::optional<std::string> ReadRegistryText(const std::string& path, std::string
     if (!in_key || line.front() != '"') continue;  // "@" default values, hex continuations
     std::size_t pos = 0;
     std::string name;
-    if (!ReadQuoted(line, &pos, &name) || Lower(name) != wanted_name) continue;
+    if (!ReadQuoted(line, &pos, &name) || AsciiLower(name) != wanted_name) continue;
     const std::string_view rest = TrimView(line.substr(pos));
     if (rest.empty() || rest.front() != '=') continue;
     const std::string_view data = TrimView(rest.substr(1));

@@ -1,20 +1,14 @@
 #include "startup/run_options.h"
 
-#include <cctype>
 #include <optional>
 
+#include "recfiles/encodings.h"
 #include "startup/registry.h"
 
 namespace quillmere {
 namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 }  // namespace
 
@@ -34,7 +28,7 @@ std::string RegistryKeyName(std::string_view start_folder) {
 
 RunOptions ParseRunOptions(std::span<const std::string> args, RunOptions defaults) {
   for (const std::string& arg : args) {
-    const std::string lower = Lower(arg);
+    const std::string lower = AsciiLower(arg);
     if (lower.size() < 2 || lower[0] != '/') continue;
     switch (lower[1]) {
       case 'c':

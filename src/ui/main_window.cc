@@ -22,6 +22,7 @@
 #include "db/qt_text.h"
 #include "export/gl_export.h"
 #include "recfiles/encodings.h"
+#include "startup/run_values.h"
 #include "ui/confirm_dialog.h"
 #include "ui/window_font.h"
 
@@ -121,7 +122,8 @@ TForm1::TForm1(WindowSetup setup, QWidget* parent)
       policy_table_(setup_.connection_name),
       files_(
           &policy_table_, [] { return StringDateStamp(); }, setup_.work_dir),
-      import_run_(files_, *this) {
+      import_run_(files_, *this),
+      export_run_(files_, *this) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Quillmere Loader"));
   setFixedSize(852, 292);
@@ -147,17 +149,17 @@ TForm1::TForm1(WindowSetup setup, QWidget* parent)
   edtPostDate->setDisplayFormat(QStringLiteral("MM/dd/yyyy"));
   edtPostDate->setCalendarPopup(true);
 
-  edtCSVName =
-      Place(new QLineEdit(QStringLiteral("balances.csv"), this), "edtCSVName", 224, 91, 385, 31);
+  edtCSVName = Place(new QLineEdit(QString::fromLatin1(kDefaultCsvName), this), "edtCSVName", 224,
+                     91, 385, 31);
   btnBrowse = Place(new QPushButton(this), "btnBrowse", 615, 90, 32, 32);
   btnBrowse->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
   btnBrowse->setIconSize(QSize(20, 20));
   btnBrowse->setToolTip(QStringLiteral("Choose the balance sheet CSV"));
 
   edtJENumber = Place(new NumberBox(this), "edtJENumber", 224, 128, 137, 31);
-  edtJENumber->setValue(100000);
+  edtJENumber->setValue(static_cast<int>(kDefaultFirstJeNumber));
   edtInvNumber = Place(new NumberBox(this), "edtInvNumber", 224, 160, 137, 31);
-  edtInvNumber->setValue(500000);
+  edtInvNumber->setValue(static_cast<int>(kDefaultFirstInvNumber));
 
   Button1 = MakeButton(this, "Button1", "Create GL CSV", 616, 152, 200);
   LoadCSV = MakeButton(this, "LoadCSV", "Load Balances - CSV", 616, 192, 200);
@@ -185,7 +187,8 @@ TForm1::TForm1(WindowSetup setup, QWidget* parent)
 TForm1::~TForm1() = default;
 
 void TForm1::FormCreate() {
-  const Date d = LastDayOfLastMonth(NowLocal().date);
+  const RunValues defaults = DefaultRunValues(setup_.run_options, NowLocal().date);
+  const Date d = *ParseDate(defaults.posting_date);
   edtPostDate->setDate(QDate(d.year, d.month, d.day));
 }
 
@@ -304,15 +307,9 @@ void TForm1::Button1Click() {
   ExportRequest request;
   request.agency_code = ToRecordText(edtAgy->text());
   request.csv_path = ToPath(edtCSVName->text());
-  if (!CheckExportRequest(request, *this)) return;  // before anything is opened
+  if (!CheckExportRequest(request, *this)) return;  // before the wait cursor and anything opened
   RunScope run(this);
-  std::string error;
-  if (!files_.OpenClientFiles(*this, &error)) {
-    ErrorWindow(error);
-    return;
-  }
-  ProcessEvents();
-  if (ExportGlChart(files_, *this, request) == ExportOutcome::kWritten) {
+  if (export_run_.Run(request) == ExportOutcome::kWritten) {
     Launch(request.csv_path);
     close_when_done_ = true;  // the export ends the program
   }
@@ -334,7 +331,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::BrowseClick() {
-  const QString preset = QStringLiteral("balances.csv");
+  const QString preset = QString::fromLatin1(kDefaultCsvName);
   const std::optional<QString> chosen = desktop_.choose_file(this, preset);
   // A cancelled chooser still holds its preset, and that is what the box receives.
   edtCSVName->setText(chosen.value_or(preset));

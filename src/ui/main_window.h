@@ -14,6 +14,7 @@
 #include "context/operator.h"
 #include "db/connection.h"
 #include "db/sql_policy_table.h"
+#include "export/gl_export.h"
 #include "import/import_run.h"
 #include "startup/run_options.h"
 
@@ -82,10 +83,13 @@ class TForm1 : public QWidget, public Operator {
   // database error shows the error and leaves edtAgyName as it was.
   void ShowAgyName();
 
-  // The button handlers.
+  // "Load Balances - CSV": checks the CSV against the master file, then posts a clean one.
   void LoadCSVClick();
+  // "Create GL CSV": writes the agency's GL chart as a CSV template, opens it and closes.
   void Button1Click();
+  // "Quit": closes the window (during an operation: asks, then stops it at a safe point).
   void Button3Click();
+  // The folder button beside the CSV name: chooses the CSV with the file chooser.
   void BrowseClick();
 
   // The import's run values as the window holds them now (an empty number box counts as 0).
@@ -115,6 +119,7 @@ class TForm1 : public QWidget, public Operator {
   SqlPolicyTable policy_table_;
   ClientFileSet files_;
   ImportRun import_run_;
+  ExportRun export_run_;
 
   bool configured_ = false;
   bool shown_once_ = false;

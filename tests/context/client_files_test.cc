@@ -58,8 +58,9 @@ TEST_F(ClientFilesTest, AllFilesPresentLogsSixLinesInOrder) {
   files.log().Flush();
   EXPECT_THAT(op_.errors, IsEmpty());
   EXPECT_EQ(LogText(), kSixLines);
-  EXPECT_NE(files.ApFilePtr, files.ApFilePtr2);  // two handles on the master file
+  EXPECT_TRUE(files.files_open());
   files.CloseClientFiles();
+  EXPECT_FALSE(files.files_open());
 }
 
 TEST_F(ClientFilesTest, NoFilePresentShowsSevenMessagesAndStillLogsSixLines) {
@@ -79,16 +80,40 @@ TEST_F(ClientFilesTest, NoFilePresentShowsSevenMessagesAndStillLogsSixLines) {
   EXPECT_EQ(LogText(), kSixLines);
 }
 
-TEST_F(ClientFilesTest, SecondOpenDoesNothing) {
+TEST_F(ClientFilesTest, EachOperationWritesItsOwnLogAndKeepsTheFilesOpen) {
   InitStore(dir_.path());
   ClientFileSet files = MakeSet(dir_.path().string());
   ASSERT_TRUE(files.OpenClientFiles(op_, &error_)) << error_;
-  const int32_t jcki = files.JckiFilePtr;
+  const std::string first_log = files.log().path();
   ASSERT_TRUE(files.OpenClientFiles(op_, &error_)) << error_;
   files.log().Flush();
-  EXPECT_EQ(stamps_taken_, 1);  // no second run log
-  EXPECT_EQ(files.JckiFilePtr, jcki);
-  EXPECT_EQ(LogText(), kSixLines);
+  EXPECT_EQ(stamps_taken_, 2);
+  EXPECT_EQ(files.log().path(), dir_.File(std::string("balances_") + kStamp + "_2.txt"));
+  EXPECT_EQ(ReadFile(files.log().path()), kSixLines);  // every log starts alike
+  EXPECT_EQ(LogText(), kSixLines);                     // the first one is left as it was
+  EXPECT_THAT(op_.errors, IsEmpty());
+  EXPECT_TRUE(files.files_open());
+}
+
+TEST_F(ClientFilesTest, FileThatFailedToOpenIsTriedAgainByTheNextOperation) {
+  const std::string settings = dir_.File("VELFILES.ini");
+  WriteFile(settings, "[VelfilesNdx]\r\ndatapath=.\r\n");
+  QrtInitializeFauxBtrieve(settings.c_str(), dir_.File("zel.ini").c_str());
+  for (const StandardFile& f : kStandardFiles) {
+    if (std::string(f.name) != "jcki") {
+      ASSERT_EQ(btrCreateFile(f.name, f.record_length, f.key_length), 0);
+    }
+  }
+  ClientFileSet files = MakeSet(dir_.path().string());
+  ASSERT_TRUE(files.OpenClientFiles(op_, &error_)) << error_;
+  EXPECT_THAT(op_.errors, ElementsAre("Unable to open Jcki file jcki, status is 12"));
+  EXPECT_FALSE(files.jcki().is_open());
+
+  ASSERT_EQ(btrCreateFile(kJckiFile.name, kJckiFile.record_length, kJckiFile.key_length), 0);
+  op_.errors.clear();
+  ASSERT_TRUE(files.OpenClientFiles(op_, &error_)) << error_;
+  EXPECT_THAT(op_.errors, IsEmpty());
+  EXPECT_TRUE(files.files_open());
 }
 
 TEST_F(ClientFilesTest, SameSecondRunsKeepBothLogs) {
@@ -110,13 +135,13 @@ TEST_F(ClientFilesTest, RunLogThatCannotBeCreatedEndsTheOpen) {
   ClientFileSet files = MakeSet(dir_.File("not-a-folder"));
   EXPECT_FALSE(files.OpenClientFiles(op_, &error_));
   EXPECT_THAT(error_, HasSubstr("balances_1_2_2025-9_05_07_AM.txt"));
-  EXPECT_EQ(files.JckiFilePtr, -1);  // nothing opened after the failure
+  EXPECT_FALSE(files.jcki().is_open());  // nothing opened after the failure
 
-  // A later operation in the same program start is told so instead of running on closed files.
+  // A later operation tries again, and fails the same way while the cause is there.
   std::string again;
   EXPECT_FALSE(files.OpenClientFiles(op_, &again));
-  EXPECT_THAT(again, HasSubstr("restart the program"));
-  EXPECT_EQ(files.JckiFilePtr, -1);
+  EXPECT_THAT(again, HasSubstr("balances_1_2_2025-9_05_07_AM.txt"));
+  EXPECT_FALSE(files.jcki().is_open());
 }
 
 TEST(StringDateStamp, ReplacesBlanksAndSeparators) {

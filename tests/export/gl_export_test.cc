@@ -53,13 +53,11 @@ class GlExportTest : public ::testing::Test {
     return ExportGlChart(files_, op_, request);
   }
 
-  // One export in a program start of its own: a new client file set, opened, then the export.
+  // One export in a program start of its own, as the window and the command line run it.
   ExportOutcome ExportOnNewSet(const ExportRequest& request, RecordingOperator& op) {
     ClientFileSet files(
         nullptr, [this] { return "run" + std::to_string(++runs_); }, dir_.path().string());
-    std::string error;
-    EXPECT_TRUE(files.OpenClientFiles(op, &error)) << error;
-    return ExportGlChart(files, op, request);
+    return ExportRun(files, op).Run(request);
   }
 
   // The status of a key lookup of agency 07's GL account `code` through the set's handle.
@@ -68,8 +66,7 @@ class GlExportTest : public ::testing::Test {
     const std::string text = MasterKey(kGlKind, "07", code);
     std::memcpy(key, text.data(), text.size());
     rApRec rec;
-    uint32_t length = kApRecLen;
-    return btrGetEqual(files_.ApFilePtr, &rec, &length, key, 0, 0);
+    return files_.ap().GetEqual(key, &rec);
   }
 
   // True when a temporary file of the export is left in the folder.
@@ -188,17 +185,18 @@ TEST_F(GlExportTest, DeclinedOverwriteKeepsTheOldFileAndTheSetOpen) {
   EXPECT_THAT(op_.errors, IsEmpty());
   EXPECT_EQ(ReadFile(csv_path_), "old content\r\n");
   EXPECT_FALSE(TempFileLeft());
-  EXPECT_TRUE(files_.fClientFilesOpen);
+  EXPECT_TRUE(files_.files_open());
   EXPECT_TRUE(files_.log().is_open());
   EXPECT_EQ(LookUpGl("1120"), kStatusOk);  // a following operation uses the set as it is
 
-  // Pressing the button again reuses the open set; this time the answer is Yes.
+  // Pressing the button again uses the open files, with a run log of its own; this time the
+  // answer is Yes.
   const std::string log_path = files_.log().path();
   OpenSet();
   op_.confirm_answer = true;
   EXPECT_EQ(Export("07"), ExportOutcome::kWritten);
   EXPECT_THAT(ReadFile(csv_path_), HasSubstr("Six Digit Account"));
-  EXPECT_EQ(files_.log().path(), log_path);
+  EXPECT_NE(files_.log().path(), log_path);
 }
 
 TEST_F(GlExportTest, OverwriteReplacesTheOldFile) {
@@ -284,7 +282,7 @@ TEST_F(GlExportTest, FailedReadIsNotPassedOffAsAShortChart) {
   PutFixtureAgency();
   WriteFile(csv_path_, "old content\r\n");
   OpenSet();
-  (void)btrClose(files_.ApFilePtr);  // every read on the handle now fails with status 3
+  files_.ap().Close();  // every read on the handle now fails with status 3
 
   EXPECT_EQ(Export("07", /*ask_before_overwrite=*/false), ExportOutcome::kFailed);
 

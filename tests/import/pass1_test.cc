@@ -23,15 +23,14 @@ class Pass1Test : public ::testing::Test {
 
   ImportOutcome Check(const std::string& csv, ImportRequest request = {}) {
     testing::WriteFile(dir_.File("balances.csv"), csv);
-    if (request.csv_path.empty()) request.csv_path = dir_.File("balances.csv");
+    if (request.csv_path == kDefaultCsvName) request.csv_path = dir_.File("balances.csv");
     if (request.agency_code.empty()) request.agency_code = "01";
     if (request.posting_date.empty()) request.posting_date = "12/31/2024";
-    ImportRun run(files_, op_);
-    return run.Check(request);
+    return run_.Check(request);
   }
   // The run log after the file-set lines.
-  std::vector<std::string> RunLogLines() {
-    std::vector<std::string> lines = testing::ReadLines(dir_.File("balances_T.txt"));
+  std::vector<std::string> RunLogLines(const std::string& name = "balances_T.txt") {
+    std::vector<std::string> lines = testing::ReadLines(dir_.File(name));
     EXPECT_GE(lines.size(), kOpenLines.size());
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6), kOpenLines);
     return std::vector<std::string>(lines.begin() + 6, lines.end());
@@ -40,6 +39,7 @@ class Pass1Test : public ::testing::Test {
   testing::TempDir dir_;
   testing::RecordingOperator op_;
   ClientFileSet files_{nullptr, [] { return std::string("T"); }, dir_.path().string()};
+  ImportRun run_{files_, op_};
 };
 
 TEST_F(Pass1Test, CleanFileLogsNoErrors) {
@@ -107,6 +107,52 @@ TEST_F(Pass1Test, EveryKindOfErrorIsOneLineInRowOrder) {
   EXPECT_THAT(op_.launched, ElementsAre(log_path));
 }
 
+TEST_F(Pass1Test, SummaryCarriesEachErrorWithItsCsvLine) {
+  const std::string bad_gl = "9999,X,NONE,Debit,GA,5";
+  const std::string bad_both = "4000,Cash,NONE,Debit,ZZ,abc";
+  ImportRequest request;
+  request.first_inv_number = 999999;  // no invoice number left for the one control row
+  EXPECT_EQ(Check("GL,Name,SubType,Normal,Dept,Value\r\n" + bad_gl + "\r\n" +
+                      "4000,Fine,NONE,Credit,GA,1\r\n" + bad_both + "\r\n" +
+                      "1120,Clients,C001,Debit,GA,5\r\n",
+                  request),
+            ImportOutcome::kErrors);
+
+  EXPECT_THAT(run_.summary().errors,
+              ElementsAre(Pass1Error{2, "GL not found [9999]", bad_gl},
+                          Pass1Error{4, "Unable to convert (abc) to floating point", bad_both},
+                          Pass1Error{4, "Dpt not found [ZZ]", bad_both},
+                          // about the whole file: no line
+                          Pass1Error{0,
+                                     "Starting Inv Number [999999] leaves 0 numbers below "
+                                     "1000000 for 1 invoices",
+                                     ""}));
+  EXPECT_EQ(run_.summary().rows, 4);
+  // The run log holds the same lines, each in its usual form.
+  std::vector<std::string> logged;
+  for (const Pass1Error& e : run_.summary().errors) logged.push_back(e.RunLogLine());
+  EXPECT_EQ(logged[0], "GL not found [9999] in line [" + bad_gl + "]");
+  const std::vector<std::string> log = RunLogLines();
+  EXPECT_EQ(std::vector<std::string>(log.begin() + 2, log.begin() + 6), logged);
+}
+
+TEST_F(Pass1Test, CheckAgainAfterTheFileIsFixedWritesALogOfItsOwn) {
+  EXPECT_EQ(Check("GL,Name,SubType,Normal,Dept,Value\r\n9999,X,NONE,Debit,GA,5\r\n"),
+            ImportOutcome::kErrors);
+  EXPECT_EQ(run_.summary().errors.size(), 1u);
+
+  // The same program start: the operator fixes the file and checks it again.
+  EXPECT_EQ(Check("GL,Name,SubType,Normal,Dept,Value\r\n4000,X,NONE,Debit,GA,5\r\n"),
+            ImportOutcome::kClean);
+  EXPECT_THAT(run_.summary().errors, IsEmpty());
+  EXPECT_EQ(run_.summary().run_log, dir_.File("balances_T_2.txt"));
+  EXPECT_THAT(
+      RunLogLines("balances_T_2.txt"),
+      ElementsAre("Pass1, error scan", "Posting Balances Effective [12/31/2024]", "All done"));
+  EXPECT_THAT(RunLogLines(),
+              ::testing::Contains("GL not found [9999] in line [9999,X,NONE,Debit,GA,5]"));
+}
+
 TEST_F(Pass1Test, StartingNumbersThatLeaveTooFewNumbersAreAnError) {
   ImportRequest request;
   request.first_je_number = 999998;
@@ -120,10 +166,9 @@ TEST_F(Pass1Test, StartingNumbersThatLeaveTooFewNumbersAreAnError) {
 TEST_F(Pass1Test, MissingCsvEndsTheRunWithItsName) {
   ImportRequest request;
   request.csv_path = dir_.File("nosuch.csv");
-  ImportRun run(files_, op_);
   request.agency_code = "01";
   request.posting_date = "12/31/2024";
-  EXPECT_EQ(run.Check(request), ImportOutcome::kSetupFailed);
+  EXPECT_EQ(run_.Check(request), ImportOutcome::kSetupFailed);
   EXPECT_THAT(op_.errors, ElementsAre(request.csv_path + " not found"));
 }
 
@@ -138,7 +183,8 @@ TEST_F(Pass1Test, RequestsThatCannotStartDoNothing) {
     ImportRequest request{c.agency, c.date, dir_.File("balances.csv")};
     EXPECT_EQ(run.Check(request), ImportOutcome::kSetupFailed) << c.agency << " " << c.date;
     EXPECT_EQ(op.errors.size(), 1u);
-    EXPECT_FALSE(files_.fClientFilesOpen) << "nothing opened for " << c.agency << " " << c.date;
+    EXPECT_FALSE(files_.log().is_open()) << "no run log for " << c.agency << " " << c.date;
+    EXPECT_FALSE(files_.files_open()) << "nothing opened for " << c.agency << " " << c.date;
   }
 }
 

@@ -404,7 +404,7 @@ TEST_F(ConfiguredWindowTest, OperationsWaitForACompletedConfiguration) {
     Child<QPushButton>(button)->click();
     ASSERT_EQ(desktop_.messages.size(), 1) << button;
     EXPECT_THAT(ToRecordText(desktop_.messages[0]), HasSubstr("Can't connect")) << button;
-    EXPECT_FALSE(Form().files().fClientFilesOpen) << button;  // still free to open later
+    EXPECT_FALSE(Form().files().log().is_open()) << button;  // nothing opened, no run log
     EXPECT_TRUE(Child(button)->isEnabled()) << button;
   }
 
