@@ -1,0 +1,2 @@
+// A file in a folder without a layering rule.
+#pragma once

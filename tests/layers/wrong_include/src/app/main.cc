@@ -1,0 +1,2 @@
+#include "recfiles/store.h"
+#include "ui/window.h"

@@ -1,0 +1,4 @@
+#include <QString>
+
+#include "db/connection.h"
+#include "import/rows.h"
