@@ -518,11 +518,11 @@ TEST(WriteFailureTest, MissingDescFileIsReportedForEveryRecordAndTheRunGoesOn) {
   const std::string settings = dir.File("VELFILES.ini");
   testing::WriteFile(settings, "[VelfilesNdx]\r\ndatapath=.\r\n");
   ASSERT_EQ(QrtInitializeFauxBtrieve(settings.c_str(), dir.File("zel.ini").c_str()), 0);
-  ASSERT_EQ(btrCreateFile("ap", kApRecLen, kApKeyLen), 0);
-  ASSERT_EQ(btrCreateFile("extap", kExtApRecLen, kExtApKeyLen), 0);
-  ASSERT_EQ(btrCreateFile("jcki", kJckiRecLen, kJckiKeyLen), 0);
-  ASSERT_EQ(btrCreateFile("trans.ndx", 64, 8), 0);
-  ASSERT_EQ(btrCreateFile("pol", kPolRecLen, kPolKeyLen), 0);
+  for (const StandardFile& f : kStandardFiles) {
+    if (std::string(f.name) != "desc") {
+      ASSERT_EQ(btrCreateFile(f.name, f.record_length, f.key_length), 0);
+    }
+  }
   testing::PutMaster(kGlKind, "01", "4000", "Commission Income", 'I');
   testing::PutMaster(kGlKind, "01", "1120", "Client Receivables", 'A', "001");
   testing::PutMaster(kDepartmentKind, "01", "GA", "General Agency");

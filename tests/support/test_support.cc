@@ -49,13 +49,7 @@ std::string InitStore(const std::filesystem::path& dir) {
   WriteFile(settings, "[VelfilesNdx]\r\ndatapath=.\r\n");
   const std::string host = (dir / "zel.ini").string();
   EXPECT_EQ(QrtInitializeFauxBtrieve(settings.c_str(), host.c_str()), 0);
-  struct File {
-    const char* name;
-    uint32_t record_length, key_length;
-  };
-  for (const File& f : {File{"ap", kApRecLen, kApKeyLen}, File{"extap", kExtApRecLen, kExtApKeyLen},
-                        File{"jcki", kJckiRecLen, kJckiKeyLen}, File{"desc", kDescRecLen, kDescKeyLen},
-                        File{"trans.ndx", 64, 8}, File{"pol", kPolRecLen, kPolKeyLen}}) {
+  for (const StandardFile& f : kStandardFiles) {
     EXPECT_EQ(btrCreateFile(f.name, f.record_length, f.key_length), 0) << f.name;
   }
   return settings;
