@@ -1,11 +1,16 @@
-// The settings-file reader: see settings_file.h.
+// The settings-file reader (see settings_file.h) and the data directory the record store takes
+// from it (see record_store.h).
 #include "recfiles/settings_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <filesystem>
+
+#include "recfiles/record_store.h"
 
 namespace quillmere {
 namespace {
@@ -140,6 +145,17 @@ SettingsSection ReadSettingsSection(const std::string& path, std::string_view se
     }
   }
   return result;
+}
+
+std::string DataDirectoryFromSettings(const std::string& settings_path) {
+  std::filesystem::path folder = std::filesystem::path(settings_path).parent_path();
+  if (folder.empty()) folder = ".";
+  std::string datapath =
+      ReadSettingsSection(settings_path, kSiteSettingsSection).Get("datapath").value_or("");
+  std::replace(datapath.begin(), datapath.end(), '\\', '/');
+  if (datapath.empty()) return folder.string();
+  const std::filesystem::path path(datapath);
+  return (path.is_absolute() ? path : (folder / path).lexically_normal()).string();
 }
 
 }  // namespace quillmere
