@@ -2,7 +2,6 @@
 // the store's layout, durability and sharing rules.
 #include "recfiles/CBtrvKafImport.h"
 
-#include <INIReader.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -700,17 +699,6 @@ Store& TheStore() {
 }
 
 }  // namespace
-
-std::string DataDirectoryFromSettings(const std::string& settings_path) {
-  std::filesystem::path folder = std::filesystem::path(settings_path).parent_path();
-  if (folder.empty()) folder = ".";
-  const INIReader settings(settings_path);
-  std::string datapath = settings.Get("VelfilesNdx", "datapath", "");
-  std::replace(datapath.begin(), datapath.end(), '\\', '/');
-  if (datapath.empty()) return folder.string();
-  const std::filesystem::path path(datapath);
-  return (path.is_absolute() ? path : (folder / path).lexically_normal()).string();
-}
 
 int16_t OpenRecordStore(const std::string& data_dir, const std::string& host_settings_path,
                         bool create) {

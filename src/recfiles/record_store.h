@@ -11,9 +11,9 @@
 // crash or kill of the process; a crash of the machine may lose the last transactions committed
 // before it, never part of one (the store stays consistent, each transaction whole or absent).
 // The WAL is synced at each checkpoint, not at each commit: one sync per posted row made an
-// import ten times slower than the work itself. Several processes may share one store; a write waits
-// for another process's write lock at most QUILLMERE_RECFILE_BUSY_MS milliseconds (environment
-// variable, read when the store opens; default 10000), then fails with status 85.
+// import ten times slower than the work itself. Several processes may share one store; a write
+// waits for another process's write lock at most QUILLMERE_RECFILE_BUSY_MS milliseconds
+// (environment variable, read when the store opens; default 10000), then fails with status 85.
 //
 // Update of a record with a different key: btrUpdate moves the current record to the new key,
 // or returns 5 when a record with the new key exists (the old record stays).
@@ -40,9 +40,12 @@ inline constexpr int16_t kStatusTransactionActive = 37;
 inline constexpr int16_t kStatusNoTransaction = 39;
 
 // The data directory a data-directory settings file names: key `datapath` of section
-// `VelfilesNdx` (names in any letter case), relative to the settings file's folder; absent or
-// empty: that folder. "\" counts as a path separator, so settings copied from Windows work.
+// `VelfilesNdx`, read by the rules of settings_file.h (names in any letter case, one pair of
+// quotes around the value removed), relative to the settings file's folder; absent or empty, or
+// no readable file: that folder. "\" counts as a path separator, so settings copied from
+// Windows work. Defined in settings_file.cc.
 //   "/site/VELFILES.ini" with datapath=ndx     -> "/site/ndx"
+//   "/site/VELFILES.ini" with datapath="ndx"   -> "/site/ndx"
 //   "/site/VELFILES.ini" without datapath      -> "/site"
 std::string DataDirectoryFromSettings(const std::string& settings_path);
 

@@ -1,6 +1,5 @@
 #include "startup/site_settings.h"
 
-#include <INIReader.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,25 +7,12 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <utility>
+
+#include "recfiles/settings_file.h"
 
 namespace quillmere {
 namespace {
-
-constexpr char kSection[] = "VelfilesNdx";
-
-// A value as the INI rules give it: its first occurrence (inih joins repeated keys with a line
-// feed), without one pair of surrounding quotation marks.
-std::string Value(const INIReader& reader, const std::string& name, const std::string& fallback) {
-  if (!reader.HasValue(kSection, name)) return fallback;
-  std::string value = reader.Get(kSection, name, fallback);
-  const std::size_t line_end = value.find('\n');
-  if (line_end != std::string::npos) value.erase(line_end);
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-      value.back() == value.front()) {
-    value = value.substr(1, value.size() - 2);
-  }
-  return value;
-}
 
 std::string ErrorText(const std::string& path, int err) {
   return "Cannot write \"" + path + "\": " + std::strerror(err);
@@ -36,19 +22,19 @@ std::string ErrorText(const std::string& path, int err) {
 
 SiteSettings ReadSiteSettings(const std::string& path) {
   SiteSettings settings;
-  const INIReader reader(path);
-  if (reader.ParseError() < 0) return settings;  // no file: every default
-  settings.mdbserv = Value(reader, "mdbserv", settings.mdbserv);
-  settings.mdbuser = Value(reader, "mdbuser", settings.mdbuser);
-  settings.mdbpass = Value(reader, "mdbpass", settings.mdbpass);
-  settings.mdbbase = Value(reader, "mdbbase", settings.mdbbase);
-  const std::string port = Value(reader, "mdbport", "");
+  SettingsSection section = ReadSettingsSection(path, kSiteSettingsSection);
+  settings.mdbserv = section.Get("mdbserv").value_or(settings.mdbserv);
+  settings.mdbuser = section.Get("mdbuser").value_or(settings.mdbuser);
+  settings.mdbpass = section.Get("mdbpass").value_or(settings.mdbpass);
+  settings.mdbbase = section.Get("mdbbase").value_or(settings.mdbbase);
+  const std::string port = section.Get("mdbport").value_or("");
   int value = 0;
   const auto result = std::from_chars(port.data(), port.data() + port.size(), value);
   if (result.ec == std::errc() && result.ptr == port.data() + port.size() && value > 0 &&
       value <= 65535) {
     settings.mdbport = value;
   }
+  settings.problems = std::move(section.problems);
   return settings;
 }
 

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "recfiles/settings_file.h"
 
 namespace quillmere {
 
@@ -12,9 +15,16 @@ struct SiteSettings {
   std::string mdbpass = "rezoreza";
   std::string mdbbase = "Pellam";
   int mdbport = 3306;  // optional key, for private servers
+  // Lines of the settings file that are not settings, for the front end to show once
+  // (SettingsProblem::Message()); the values above are read from the rest of the file.
+  std::vector<SettingsProblem> problems;
 };
 
-// Reads section "VelfilesNdx" of `path`; a missing file, section or key gives the default.
+// Reads section "VelfilesNdx" of `path` by the rules of settings_file.h; a missing or unreadable
+// file, a missing section or key gives the default. An mdbport that is not a port number
+// (1-65535) keeps 3306.
+//   [VelfilesNdx]                 mdbbase="Acct 7"  -> mdbbase Acct 7
+//   mdbuser: loader  (line 2)     -> mdbuser root, problems {path, 2, "mdbuser: loader"}
 SiteSettings ReadSiteSettings(const std::string& path);
 
 // The five lines of "utility.ini", each ended by CR LF.

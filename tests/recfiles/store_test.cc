@@ -405,15 +405,22 @@ TEST_F(StoreTest, DataDirectoryComesFromTheSettingsFile) {
       {"[VelfilesNdx]\ndatapath=ndx\n", root + "/ndx"},
       {"[VELFILESNDX]\r\nDataPath = ndx\r\n", root + "/ndx"},  // names in any letter case
       {"[VelfilesNdx]\ndatapath=.\\ndx\n", root + "/ndx"},     // a Windows separator
+      {"[VelfilesNdx]\ndatapath=\"ndx\"\n", root + "/ndx"},    // quotes around the value go
+      {"[VelfilesNdx]\n  datapath = '.\\ndx'\r\n", root + "/ndx"},
+      // A line that is not a setting does not hide the keys after it.
+      {"[VelfilesNdx]\ndatapath: elsewhere\ndatapath=ndx\n", root + "/ndx"},
       {"[VelfilesNdx]\ndatapath=" + root + "/ndx\n", root + "/ndx"},
       {"[VelfilesNdx]\nmdbserv=x\n", root},  // no datapath: the file's own folder
       {"[Other]\ndatapath=ndx\n", root},
+      {"[VelfilesNdx]\ndatapath=\n", root},  // empty: the file's own folder
+      {"[VelfilesNdx]\ndatapath=\"\"\n", root},
   };
   const std::string settings = dir_.File("site.ini");
   for (const auto& c : kCases) {
     WriteFile(settings, c.settings);
     EXPECT_EQ(DataDirectoryFromSettings(settings), c.want) << c.settings;
   }
+  EXPECT_EQ(DataDirectoryFromSettings(dir_.File("missing.ini")), root);
   WriteFile(settings, "[VelfilesNdx]\ndatapath=ndx\n");
   ASSERT_EQ(QrtInitializeFauxBtrieve(settings.c_str(), "/host/zel.ini"), 0);
   EXPECT_EQ(btrDataDirectory(), root + "/ndx");

@@ -1,5 +1,6 @@
 #include "startup/site_settings.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -10,6 +11,8 @@
 
 namespace quillmere {
 namespace {
+
+using ::testing::IsEmpty;
 
 struct Want {
   std::string_view serv = "localhost", user = "root", pass = "rezoreza", base = "Pellam";
@@ -36,6 +39,9 @@ TEST(ReadSiteSettings, ReadsTheSectionWithDefaults) {
       {"[Other]\nmdbbase=Wrong\n[VelfilesNdx]\nmdbuser=u1\n[Later]\nmdbuser=u2\n", {.user = "u1"}},
       // A key given twice: the first counts.
       {"[VelfilesNdx]\nmdbbase=First\nmdbbase=Second\n", {.base = "First"}},
+      // A value is read as written: ';' and '#' are part of it, an indented line is a key.
+      {"[VelfilesNdx]\nmdbpass=abc ;def\nmdbbase=Acct#2\n  mdbuser=loader\n",
+       {.user = "loader", .pass = "abc ;def", .base = "Acct#2"}},
       // A port that is not a port number keeps the default.
       {"[VelfilesNdx]\nmdbport=abc\n", {}},
       {"[VelfilesNdx]\nmdbport=70000\n", {}},
@@ -54,7 +60,20 @@ TEST(ReadSiteSettings, ReadsTheSectionWithDefaults) {
     EXPECT_EQ(got.mdbpass, c.want.pass) << c.content;
     EXPECT_EQ(got.mdbbase, c.want.base) << c.content;
     EXPECT_EQ(got.mdbport, c.want.port) << c.content;
+    EXPECT_THAT(got.problems, IsEmpty()) << c.content;
   }
+}
+
+TEST(ReadSiteSettings, ReportsLinesThatAreNotSettings) {
+  testing::TempDir dir;
+  const std::string path = dir.File("VELFILES.ini");
+  testing::WriteFile(path, "[VelfilesNdx]\r\nmdbuser: loader\r\nmdbbase=Acct\r\n");
+  const SiteSettings got = ReadSiteSettings(path);
+  EXPECT_EQ(got.mdbuser, "root");
+  EXPECT_EQ(got.mdbbase, "Acct");
+  ASSERT_EQ(got.problems.size(), 1u);
+  EXPECT_EQ(got.problems[0].Message(),
+            path + " line 2 is not a setting and was ignored: mdbuser: loader");
 }
 
 TEST(UtilityIniText, IsFiveLinesEndedByCrLf) {

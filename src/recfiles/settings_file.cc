@@ -1,0 +1,161 @@
+// The settings-file reader (see settings_file.h) and the data directory the record store takes
+// from it (see record_store.h).
+#include "recfiles/settings_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+
+#include "recfiles/record_store.h"
+
+namespace quillmere {
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+std::string AsciiLower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+// The value of a key line: blanks around it go, then one pair of matching quotation marks.
+std::string_view SettingValue(std::string_view raw) {
+  std::string_view value = TrimBlanks(raw);
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+// The name of a section header line (already trimmed), or nullopt when the line is not one.
+std::optional<std::string_view> SectionName(std::string_view line) {
+  if (line.empty() || line.front() != '[') return std::nullopt;
+  const std::size_t close = line.find(']');
+  if (close == std::string_view::npos) return std::nullopt;
+  const std::string_view after = TrimBlanks(line.substr(close + 1));
+  if (!after.empty() && after.front() != ';' && after.front() != '#') return std::nullopt;
+  const std::string_view name = TrimBlanks(line.substr(1, close - 1));
+  if (name.empty()) return std::nullopt;
+  return name;
+}
+
+// The whole content of the regular file `path`; false when it is missing or cannot be read.
+bool ReadWholeFile(const std::string& path, std::string* content) {
+  // O_NONBLOCK: a FIFO in the settings file's place must not hang the program; it is refused
+  // below with everything else that is not a regular file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  content->clear();
+  char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return false;
+    }
+    content->append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+}  // namespace
+
+std::string SettingsProblem::Message() const {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string message =
+      path + " line " + std::to_string(line) + " is not a setting and was ignored: ";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t') || byte == 0x7F) {
+      message += "\\x";
+      message += kHex[byte >> 4];
+      message += kHex[byte & 0xF];
+    } else {
+      message += c;
+    }
+  }
+  return message;
+}
+
+std::optional<std::string> SettingsSection::Get(std::string_view name) const {
+  const auto it = values.find(AsciiLower(name));
+  if (it == values.end()) return std::nullopt;
+  return it->second;
+}
+
+SettingsSection ReadSettingsSection(const std::string& path, std::string_view section) {
+  SettingsSection result;
+  std::string content;
+  if (!ReadWholeFile(path, &content)) return result;
+  result.file_read = true;
+
+  const std::string wanted = AsciiLower(section);
+  std::string_view rest(content);
+  if (rest.starts_with(kByteOrderMark)) rest.remove_prefix(kByteOrderMark.size());
+  bool in_section = false;
+  int line_number = 0;
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    ++line_number;
+    if (line.ends_with('\r')) line.remove_suffix(1);
+
+    const std::string_view trimmed = TrimBlanks(line);
+    if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#') continue;
+    if (const std::optional<std::string_view> name = SectionName(trimmed)) {
+      in_section = AsciiLower(*name) == wanted;
+      continue;
+    }
+    // A line that starts like a header but is not one is never a key named "[...".
+    const std::size_t equals = trimmed.front() == '[' ? std::string_view::npos : trimmed.find('=');
+    const std::string_view key =
+        equals == std::string_view::npos ? "" : TrimBlanks(trimmed.substr(0, equals));
+    if (key.empty()) {
+      result.problems.push_back({path, line_number, std::string(line)});
+      continue;
+    }
+    // emplace keeps the first value of a repeated key.
+    if (in_section) {
+      result.values.emplace(AsciiLower(key), std::string(SettingValue(trimmed.substr(equals + 1))));
+    }
+  }
+  return result;
+}
+
+std::string DataDirectoryFromSettings(const std::string& settings_path) {
+  std::filesystem::path folder = std::filesystem::path(settings_path).parent_path();
+  if (folder.empty()) folder = ".";
+  std::string datapath =
+      ReadSettingsSection(settings_path, kSiteSettingsSection).Get("datapath").value_or("");
+  std::replace(datapath.begin(), datapath.end(), '\\', '/');
+  if (datapath.empty()) return folder.string();
+  const std::filesystem::path path(datapath);
+  return (path.is_absolute() ? path : (folder / path).lexically_normal()).string();
+}
+
+}  // namespace quillmere
