@@ -205,6 +205,9 @@ int Main(int argc, char** argv) {
   const QString connection = QStringLiteral("quillmere-cli");
   SiteConfiguration site;
   const bool connected = ConfigureSite(paths, connection, &site, &error);
+  for (const SettingsProblem& problem : site.settings.problems) {
+    std::cerr << "quillmere-cli: " << problem.Message() << "\n";
+  }
   if (site.store_status != 0) {
     std::cerr << "quillmere-cli: the record files of " << site.settings_path
               << " cannot be opened, status is " << site.store_status << "\n";

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "recfiles/encodings.h"
 #include "recfiles/record_store.h"
 
 namespace quillmere {
@@ -23,14 +24,6 @@ std::string_view TrimBlanks(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
   return s;
-}
-
-std::string AsciiLower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
 }
 
 // The value of a key line: blanks around it go, then one pair of matching quotation marks.

@@ -224,7 +224,16 @@ bool TForm1::SetVelFiles() {
   paths.work_dir = setup_.work_dir;
   SiteConfiguration config;
   std::string error;
-  if (!ConfigureSite(paths, setup_.connection_name, &config, &error)) {
+  const bool connected = ConfigureSite(paths, setup_.connection_name, &config, &error);
+  if (!config.settings.problems.empty() && !settings_problems_shown_) {
+    settings_problems_shown_ = true;  // once per program start, not at every retry
+    std::string text;
+    for (const SettingsProblem& problem : config.settings.problems) {
+      text += problem.Message() + "\n";
+    }
+    ErrorWindow(text + "The other settings of the file are used.");
+  }
+  if (!connected) {
     ShowConfigurationError(error);
     return false;
   }

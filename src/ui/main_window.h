@@ -124,6 +124,7 @@ class TForm1 : public QWidget, public Operator {
   bool configured_ = false;
   bool shown_once_ = false;
   bool configuring_ = false;
+  bool settings_problems_shown_ = false;
   QElapsedTimer since_failed_configuration_;
   bool running_ = false;
   bool stop_requested_ = false;

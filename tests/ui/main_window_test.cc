@@ -303,6 +303,27 @@ TEST_F(ConfiguredWindowTest, FailedConfigurationIsRetriedOnALaterActivation) {
   EXPECT_EQ(TextOf("edtAgyName"), "Seventh Agency");
 }
 
+TEST_F(ConfiguredWindowTest, LineThatIsNotASettingIsShownOncePerProgramStart) {
+  setup_.retry_quiet_ms = 0;
+  const std::string settings = program_.File("VELFILES.ini");
+  WriteFile(settings, "[VelfilesNdx]\nmdbserv=127.0.0.1\nmdbport=9\nmdbuser: loader\n");
+  Form().FormActivate();  // fails: nothing listens on port 9
+  ASSERT_FALSE(Form().configured());
+  ASSERT_EQ(desktop_.messages.size(), 2);
+  EXPECT_EQ(ToRecordText(desktop_.messages[0]),
+            settings +
+                " line 4 is not a setting and was ignored: mdbuser: loader\n"
+                "The other settings of the file are used.");
+  EXPECT_THAT(ToRecordText(desktop_.messages[1]), HasSubstr("Can't connect"));
+
+  UseDatabase(*db_);
+  WriteFile(settings, ReadFile(settings) + "mdbuser: loader\n");
+  desktop_.messages.clear();
+  Form().FormActivate();  // the retry reads the file again, and says nothing more of it
+  EXPECT_TRUE(Form().configured());
+  EXPECT_TRUE(desktop_.messages.isEmpty()) << desktop_.messages.join(u'\n').toStdString();
+}
+
 TEST_F(ConfiguredWindowTest, ExportWritesTheChartLaunchesItAndCloses) {
   UseDatabase(*db_);
   Form().show();
