@@ -10,10 +10,7 @@
 
 namespace quillmere {
 
-inline constexpr int kExitDone = 0;
-inline constexpr int kExitErrors = 1;
-inline constexpr int kExitSetupFailed = 2;
-inline constexpr int kExitStopped = 3;
+enum ExitCodes : int { kExitDone = 0, kExitErrors = 1, kExitSetupFailed = 2, kExitStopped = 3 };
 
 inline int ExitCode(ImportOutcome outcome) {
   switch (outcome) {

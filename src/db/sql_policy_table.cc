@@ -168,17 +168,17 @@ bool SqlPolicyTable::Post(const PolicyRow& row, std::string* error) {
   const QVariant policy = TextValue(row.PolNum);
   const QVariant seq = QVariant(row.PolSeq);
   const auto& columns = WrittenColumns();
+  // The statements' conditions take AgyCode, PolNum and PolSeq, then AgyCode and PolNum again.
+  const auto bind_condition = [&](QSqlQuery& query, int i) {
+    for (const QVariant& value : {agency, policy, seq, agency, policy}) query.bindValue(i++, value);
+  };
 
   // Each returns false on a failed statement; `*matched` says whether a row matched (update)
   // or was already there (insert).
   const auto update = [&](bool* changed) {
     int i = 0;
     for (const Column& column : columns) update_->bindValue(i++, column.value(row));
-    update_->bindValue(i++, agency);
-    update_->bindValue(i++, policy);
-    update_->bindValue(i++, seq);
-    update_->bindValue(i++, agency);
-    update_->bindValue(i++, policy);
+    bind_condition(*update_, i);
     if (!update_->exec()) {
       *error = ErrorOf(*update_);
       return false;
@@ -193,11 +193,7 @@ bool SqlPolicyTable::Post(const PolicyRow& row, std::string* error) {
     insert_->bindValue(i++, policy);
     insert_->bindValue(i++, seq);
     for (const Column& column : columns) insert_->bindValue(i++, column.value(row));
-    insert_->bindValue(i++, agency);
-    insert_->bindValue(i++, policy);
-    insert_->bindValue(i++, seq);
-    insert_->bindValue(i++, agency);
-    insert_->bindValue(i++, policy);
+    bind_condition(*insert_, i);
     // Two imports inserting near the same key at once can deadlock on the index gap; the
     // server rolls one statement back whole, which then simply runs again.
     for (int attempt = 0;; ++attempt) {

@@ -70,11 +70,7 @@ void Posting::AddInvoiceLine(const std::string& AgyCode, const std::string& sInv
   SetField(JckiRec_.EditSeq, "0");
   SetField(JckiRec_.Binder, "N");
   SetField(JckiRec_.JckiDays, "000");
-  if (Store(files_.jcki(), &JckiRec_) != 0) {
-    op_.ErrorWindow(StatusMessage(
-        "InvLine [" + sInv + "-" + sInvLine + "] Unable to update Jcki file " + kJckiFile.name,
-        Status_));
-  }
+  StoreJckiLine("InvLine [" + sInv + "-" + sInvLine + "]");
 }
 
 void Posting::AddInvoice(const std::string& sWhere, const std::string& /*sInv*/,

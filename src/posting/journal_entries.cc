@@ -44,7 +44,21 @@ void SetCommonJeFields(rJckiRec* rec, const std::string& agy, const std::string&
   SetField(rec->Enterby, "KRV");
 }
 
+// The codes as the line's fields and the log show them: GL in 4, sub-ledger in 6, department
+// in 2, right-aligned.
+void PadCodes(std::string* gl, std::string* sgl, std::string* dpt) {
+  *gl = LeftPad(*gl, 4);
+  *sgl = LeftPad(*sgl, 6);
+  *dpt = LeftPad(*dpt, 2);
+}
+
 }  // namespace
+
+void Posting::StoreJckiLine(const std::string& what) {
+  if (Store(files_.jcki(), &JckiRec_) != 0) {
+    op_.ErrorWindow(StatusMessage(what + " Unable to update Jcki file " + kJckiFile.name, Status_));
+  }
+}
 
 void Posting::AddSingleJE(const std::string& AgyCode, const std::string& /*sJENum*/,
                           std::string sGL, std::string sSGL, const std::string& sEffDate,
@@ -52,9 +66,7 @@ void Posting::AddSingleJE(const std::string& AgyCode, const std::string& /*sJENu
   const std::string je = GetNextJENum(AgyCode);
   const std::string today = TodayStored();
   const std::string eff = MakeDateFromString(sEffDate);
-  sSGL = LeftPad(sSGL, 6);
-  sGL = LeftPad(sGL, 4);
-  sDpt = LeftPad(sDpt, 2);
+  PadCodes(&sGL, &sSGL, &sDpt);
   Log("Adding Single JE [" + je + "] GL [" + sGL + "] SGL [" + sSGL + "] Dpt [" + sDpt + "] Eff [" +
       sEffDate + "] Ent [" + today + "] Amt [" + FormatAmount(dAmt) + "]");
 
@@ -63,10 +75,7 @@ void Posting::AddSingleJE(const std::string& AgyCode, const std::string& /*sJENu
   SetField(JckiRec_.v.adj.AdjNum, "000000");
   SetField(JckiRec_.v.adj.AdjLineNum, "00");
   SetField(JckiRec_.v.adj.AdjLine, "000");
-  if (Store(files_.jcki(), &JckiRec_) != 0) {
-    op_.ErrorWindow(StatusMessage(
-        "Single JE [" + je + "] Unable to update Jcki file " + kJckiFile.name, Status_));
-  }
+  StoreJckiLine("Single JE [" + je + "]");
   UpdateDesc(AgyCode + "J" + je + "00" + "Beginning Balance");
 }
 
@@ -76,9 +85,7 @@ void Posting::AddMatchJE(const std::string& AgyCode, const std::string& sInvNum,
   const std::string je = GetNextJENum(AgyCode);
   const std::string today = TodayStored();
   const std::string line = LineByAccount(sGL);
-  sSGL = LeftPad(sSGL, 6);
-  sGL = LeftPad(sGL, 4);
-  sDpt = LeftPad(sDpt, 2);
+  PadCodes(&sGL, &sSGL, &sDpt);
   Log("Adding Matched JE [" + je + "] matched to invoice [" + sInvNum + "] GL [" + sGL + "] SGL [" +
       sSGL + "] Dpt [" + sDpt + "] Eff [" + sEffDate + "] Ent [" + today + "] Amt [" +
       FormatAmount(dAmt) + "]");
@@ -89,10 +96,7 @@ void Posting::AddMatchJE(const std::string& AgyCode, const std::string& sInvNum,
   SetField(JckiRec_.v.adj.AdjNum, sInvNum);
   SetField(JckiRec_.v.adj.AdjLineNum, "01");
   SetField(JckiRec_.v.adj.AdjLine, line);
-  if (Store(files_.jcki(), &JckiRec_) != 0) {
-    op_.ErrorWindow(StatusMessage(
-        "Match JE Main[" + je + "] Unable to update Jcki file " + kJckiFile.name, Status_));
-  }
+  StoreJckiLine("Match JE Main[" + je + "]");
   UpdateDesc(AgyCode + "J" + je + "00" + "Beginning Balance");
 
   // The matching line, filed under the invoice.
@@ -101,10 +105,7 @@ void Posting::AddMatchJE(const std::string& AgyCode, const std::string& sInvNum,
   // Bytes 74-79 (the vendor view) carry the effective date; 80 stays blank.
   SetField(JckiRec_.v.vend.VendNum, sEffDate.substr(0, 3));
   SetField(JckiRec_.v.vend.Misc, sEffDate.substr(std::min<size_t>(3, sEffDate.size()), 3));
-  if (Store(files_.jcki(), &JckiRec_) != 0) {
-    op_.ErrorWindow(StatusMessage(
-        "Match JE D[" + je + "] Unable to update Jcki file " + kJckiFile.name, Status_));
-  }
+  StoreJckiLine("Match JE D[" + je + "]");
 }
 
 void Posting::UpdateDesc(std::string sDesc) {

@@ -116,6 +116,8 @@ class Posting {
                              const char* what);
   // Stores `record` with the replace-by-key write; 0 or the status, also kept in Status_.
   int16_t Store(RecordFileHandle& file, const void* record);
+  // Stores JckiRec_; a failure is shown as "<what> Unable to update Jcki file jcki, status is N".
+  void StoreJckiLine(const std::string& what);
   void Log(const std::string& line) { files_.log().Line(line); }
 
   ClientFileSet& files_;
