@@ -232,6 +232,13 @@ class ConfiguredWindowTest : public WindowTest {
     WindowTest::TearDown();
     db_.reset();
   }
+  // The window on the test database, shown and configured.
+  void ShowConfigured() {
+    UseDatabase(*db_);
+    Form().show();
+    Form().FormActivate();
+    ASSERT_TRUE(Form().configured());
+  }
   std::optional<TestDatabase> db_;
 };
 
@@ -325,10 +332,7 @@ TEST_F(ConfiguredWindowTest, LineThatIsNotASettingIsShownOncePerProgramStart) {
 }
 
 TEST_F(ConfiguredWindowTest, ExportWritesTheChartLaunchesItAndCloses) {
-  UseDatabase(*db_);
-  Form().show();
-  Form().FormActivate();
-  ASSERT_TRUE(Form().configured());
+  ShowConfigured();
   const std::string csv = work_.File("chart.csv");
   Child<QLineEdit>("edtCSVName")->setText(FromPath(csv));
   Child<QPushButton>("Button1")->click();
@@ -338,10 +342,7 @@ TEST_F(ConfiguredWindowTest, ExportWritesTheChartLaunchesItAndCloses) {
 }
 
 TEST_F(ConfiguredWindowTest, ExportRefusesALongAgencyCodeBeforeOpeningAnything) {
-  UseDatabase(*db_);
-  Form().show();
-  Form().FormActivate();
-  ASSERT_TRUE(Form().configured());
+  ShowConfigured();
   const std::string csv = work_.File("chart.csv");
   Child<QLineEdit>("edtCSVName")->setText(FromPath(csv));
   Child<QLineEdit>("edtAgy")->setText(QStringLiteral("123"));
@@ -367,10 +368,7 @@ TEST_F(ConfiguredWindowTest, ImportDisablesBothOperations) {
 TEST_F(ConfiguredWindowTest, ScreenshotOfTheConfiguredWindow) {
   std::string error;
   ASSERT_TRUE(ApplyTheme(*qApp, &error)) << error;
-  UseDatabase(*db_);
-  Form().show();
-  Form().FormActivate();
-  ASSERT_TRUE(Form().configured());
+  ShowConfigured();
   const QString dir = QStringLiteral(QUILLMERE_BINARY_DIR "/screenshots");
   QDir().mkpath(dir);
   EXPECT_TRUE(Form().grab().save(dir + QStringLiteral("/main-window.png")));
@@ -384,10 +382,7 @@ namespace quillmere {
 namespace {
 
 TEST_F(ConfiguredWindowTest, QuitDuringARunAsksThenStopsAndCloses) {
-  UseDatabase(*db_);
-  Form().show();
-  Form().FormActivate();
-  ASSERT_TRUE(Form().configured());
+  ShowConfigured();
   Child<QLineEdit>("edtCSVName")->setText(FromPath(work_.File("missing.csv")));
   bool stop_seen = false, closed_during_run = true;
   DesktopServices services = desktop_.Services();
