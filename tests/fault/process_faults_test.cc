@@ -1,6 +1,7 @@
 // Faults that hit quillmere-cli as a whole process, against the real store and a real MariaDB:
-// SIGKILL in the middle of pass 2, the database server stopped in the middle of pass 2, a data
-// directory the importing user cannot write, and two imports of one file at once.
+// SIGKILL in the middle of pass 2, the database server stopped in the middle of pass 2, a full
+// disk at a row's commit, a data directory the importing user cannot write, and two imports of
+// one file at once.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,6 +16,7 @@
 #include "fault/fault_support.h"
 #include "recfiles/encodings.h"
 #include "recfiles/record_store.h"
+#include "recfiles/store_faults.h"
 #include "support/test_database.h"
 
 namespace quillmere::testing {
@@ -219,6 +221,31 @@ TEST_F(ProcessFault, DatabaseStoppedStopsAtTheRowAndRollsItBack) {
   const std::vector<std::string> lines = RowLines(RunLogIn(run.path()));
   EXPECT_EQ(static_cast<int>(lines.size()), failed_row + 1);
   EXPECT_THAT(ReadFile(RunLogIn(run.path())), HasSubstr(lead + std::to_string(line)));
+}
+
+TEST_F(ProcessFault, DiskFullAtACommitStopsAtThatRowAndKeepsTheRowsBefore) {
+  TestDatabase db;
+  constexpr int kRows = 20;
+  constexpr int kFailingRow = 5;  // 0-based; each posted row ends with one commit
+  MakeTemplate(kRows, db.SettingsText());
+  TempDir run;
+  const std::string settings = CopyStore(run.path());
+  const std::string fault = "commit:18:" + std::to_string(kFailingRow + 1);
+  setenv(kStoreFaultVariable, fault.c_str(), 1);  // the child inherits it
+  std::string output;
+  const int code = RunProgram(ImportArgs(settings, run.path()), run.File("out.txt"), &output);
+  unsetenv(kStoreFaultVariable);
+  EXPECT_EQ(code, 3) << output;
+  EXPECT_THAT(output, HasSubstr("Posting stopped at line " + std::to_string(kFailingRow + 2) +
+                                " [" + plan_.rows[kFailingRow].line + "]"));
+  EXPECT_THAT(output, HasSubstr("status is 18"));
+
+  std::string check;
+  EXPECT_EQ(
+      RunProgram({RecfilePath(), "--settings", settings, "check"}, run.File("check.txt"), &check),
+      0)
+      << check;
+  EXPECT_EQ(WholePrefix(StatesOf(settings)), kFailingRow);
 }
 
 TEST_F(ProcessFault, ReadOnlyDataDirectoryWritesNothing) {
