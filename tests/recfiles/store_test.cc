@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -13,6 +12,7 @@
 #include "recfiles/CBtrvKafImport.h"
 #include "recfiles/record_store.h"
 #include "recfiles/store_faults.h"
+#include "support/process.h"
 #include "support/test_support.h"
 
 namespace quillmere {
@@ -473,19 +473,6 @@ TEST_F(StoreTest, ReinitialisingClosesEarlierHandles) {
   EXPECT_EQ(btrOpen(h, "", "desc", 1, 1, 0), 0);  // the handle itself can be opened again
 }
 
-// Runs `child` in a forked process that exits with its result; returns the process id.
-pid_t Spawn(const std::function<int()>& child) {
-  const pid_t pid = fork();
-  if (pid == 0) _exit(child());
-  return pid;
-}
-
-int ExitCode(pid_t pid) {
-  int wstatus = 0;
-  if (waitpid(pid, &wstatus, 0) != pid) return -1;
-  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-}
-
 TEST_F(StoreTest, ProcessKilledMidTransactionLeavesOnlyCommittedRecords) {
   const int32_t h = Open();
   std::vector<std::string> committed;
@@ -497,7 +484,7 @@ TEST_F(StoreTest, ProcessKilledMidTransactionLeavesOnlyCommittedRecords) {
   CloseRecordStore();  // no connection crosses the fork
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
-  const pid_t pid = Spawn([&] {
+  const pid_t pid = testing::ForkChild([&] {
     close(ready[0]);
     if (QrtInitializeFauxBtrieve(settings_.c_str(), "") != 0) return 10;
     const int32_t child_handle = CBtrvOapi();
@@ -518,7 +505,7 @@ TEST_F(StoreTest, ProcessKilledMidTransactionLeavesOnlyCommittedRecords) {
   const bool signalled = read(ready[0], &byte, 1) == 1;
   close(ready[0]);
   kill(pid, SIGKILL);
-  ASSERT_EQ(ExitCode(pid), 128 + SIGKILL);
+  ASSERT_EQ(testing::WaitFor(pid), 128 + SIGKILL);
   ASSERT_TRUE(signalled);
   // The killed transaction had reached the disk: far more WAL than the committed records need.
   EXPECT_GT(std::filesystem::file_size(dir_.path() / "recfiles.sqlite-wal"), 1u << 20);
@@ -548,10 +535,10 @@ TEST_F(StoreTest, TwoProcessesWritingAtOnceLoseNoRecord) {
       return 0;
     };
   };
-  const pid_t first = Spawn(writer('X'));
-  const pid_t second = Spawn(writer('Y'));
-  EXPECT_EQ(ExitCode(first), 0);
-  EXPECT_EQ(ExitCode(second), 0);
+  const pid_t first = testing::ForkChild(writer('X'));
+  const pid_t second = testing::ForkChild(writer('Y'));
+  EXPECT_EQ(testing::WaitFor(first), 0);
+  EXPECT_EQ(testing::WaitFor(second), 0);
 
   ASSERT_EQ(QrtInitializeFauxBtrieve(settings_.c_str(), ""), 0);
   const std::vector<std::string> keys = DescKeys();
