@@ -14,7 +14,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -90,9 +89,5 @@ int16_t btrCheck(std::string* report);
 // The data directory in use ("" before initialisation) and the host settings path kept.
 std::string btrDataDirectory();
 std::string btrHostSettingsPath();
-
-// Tests only: `fault(operation)` is asked before each store write ("insert", "update",
-// "delete", "commit"); a non-zero answer is returned as that call's status, the write not done.
-void btrSetFaultHook(std::function<int16_t(const char* operation)> fault);
 
 }  // namespace quillmere

@@ -2,8 +2,6 @@
 // quillmere-cli export writes the GL chart, amounts (and, on control accounts, real codes) go
 // into some of its rows, quillmere-cli check accepts the file and quillmere-cli import posts
 // exactly those rows. Needs the private MariaDB (QUILLMERE_TEST_DB_*); skipped without it.
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -18,6 +16,7 @@
 #include "gtest/gtest.h"
 #include "recfiles/CBtrvKafImport.h"
 #include "recfiles/encodings.h"
+#include "support/process.h"
 #include "support/test_database.h"
 #include "support/test_support.h"
 
@@ -25,25 +24,6 @@ namespace quillmere::testing {
 namespace {
 
 using ::testing::HasSubstr;
-
-struct Result {
-  int exit_code = -1;
-  std::string output;  // standard output and standard error
-};
-
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
-Result RunCommand(const std::string& command) {
-  Result result;
-  std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
 
 // The quoted fields of a template line: "a","b",...,  ->  {a, b, ...}
 std::vector<std::string> QuotedFields(const std::string& line) {
@@ -75,28 +55,28 @@ class TemplateRoundTrip : public ::testing::Test {
     settings_ = dir_.File("VELFILES.ini");
     WriteFile(settings_, db_->SettingsText() + "datapath=data\n");
     // The demo agency's master file, made by the demo's own generator.
-    ASSERT_EQ(
-        RunCommand("python3 " + Quote(QUILLMERE_SOURCE_DIR "/tools/demo/make_demo_agency.py") +
-                   " " + Quote(dir_.File("gen")))
-            .exit_code,
-        0);
+    ASSERT_EQ(RunProgram({"python3", QUILLMERE_SOURCE_DIR "/tools/demo/make_demo_agency.py",
+                          dir_.File("gen")})
+                  .exit_code,
+              0);
     std::filesystem::create_directory(dir_.path() / "data");
-    const Result init = RecFile("init");
+    const ProcessResult init = RecFile({"init"});
     ASSERT_EQ(init.exit_code, 0) << init.output;
-    const Result load = RecFile("load ap " + Quote(dir_.File("gen/ap.txt")));
+    const ProcessResult load = RecFile({"load", "ap", dir_.File("gen/ap.txt")});
     ASSERT_EQ(load.exit_code, 0) << load.output;
     for (const std::string& line : ReadLines(dir_.File("gen/ap.txt"))) masters_.push_back(line);
   }
 
-  Result RecFile(const std::string& args) {
-    return RunCommand(Quote(QUILLMERE_BINARY_DIR "/quillmere-recfile") + " --settings " +
-                      Quote(settings_) + " " + args);
+  ProcessResult RecFile(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {QUILLMERE_BINARY_DIR "/quillmere-recfile", "--settings",
+                                     settings_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv);
   }
-  Result Cli(const std::string& command, const std::string& csv) {
-    return RunCommand(Quote(QUILLMERE_BINARY_DIR "/quillmere-cli") + " " + command +
-                      " --settings " + Quote(settings_) +
-                      " --agency 01 --date 12/31/2024 --je 100000 --inv 500000" + " --csv " +
-                      Quote(csv) + " --log-dir " + Quote(dir_.path().string()));
+  ProcessResult Cli(const std::string& command, const std::string& csv) {
+    return RunProgram({QUILLMERE_BINARY_DIR "/quillmere-cli", command, "--settings", settings_,
+                       "--agency", "01", "--date", "12/31/2024", "--je", "100000", "--inv",
+                       "500000", "--csv", csv, "--log-dir", dir_.path().string()});
   }
 
   // The code of the first master record of `kind` ("001000" clients ...) with ApType `type`.
@@ -110,7 +90,7 @@ class TemplateRoundTrip : public ::testing::Test {
     return "";
   }
 
-  std::string RunLogPath(const Result& result) const {
+  std::string RunLogPath(const ProcessResult& result) const {
     const size_t at = result.output.find("Run log: ");
     if (at == std::string::npos) return "";
     return result.output.substr(at + 9, result.output.find('\n', at) - at - 9);
@@ -124,7 +104,7 @@ class TemplateRoundTrip : public ::testing::Test {
 
 TEST_F(TemplateRoundTrip, ImportPostsExactlyTheFilledRows) {
   const std::string template_csv = dir_.File("template.csv");
-  const Result exported = Cli("export", template_csv);
+  const ProcessResult exported = Cli("export", template_csv);
   ASSERT_EQ(exported.exit_code, 0) << exported.output;
 
   std::vector<std::string> lines = ReadLines(template_csv);
@@ -173,11 +153,11 @@ TEST_F(TemplateRoundTrip, ImportPostsExactlyTheFilledRows) {
   const std::string filled_csv = dir_.File("filled.csv");
   WriteFile(filled_csv, filled);
 
-  const Result checked = Cli("check", filled_csv);
+  const ProcessResult checked = Cli("check", filled_csv);
   EXPECT_EQ(checked.exit_code, 0) << checked.output;
   EXPECT_THAT(checked.output, HasSubstr("Rows read: 129\n"));
 
-  const Result imported = Cli("import", filled_csv);
+  const ProcessResult imported = Cli("import", filled_csv);
   ASSERT_EQ(imported.exit_code, 0) << imported.output;
   EXPECT_THAT(imported.output, HasSubstr("Rows posted: 9\nZero rows skipped: 120\n"));
 

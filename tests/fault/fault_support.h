@@ -1,14 +1,9 @@
 // Plumbing of the fault tests: an agency whose control-account rows each name a party of their
-// own, its balance sheet CSV, the records each row must leave in the store, and the programs
-// run as child processes. Header-only: every fault test is a program of its own.
+// own, its balance sheet CSV, the records each row must leave in the store, and the paths of
+// the programs they run (support/process.h runs them). Header-only: every fault test is a
+// program of its own.
 #pragma once
 
-#include <fcntl.h>
-#include <grp.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -18,6 +13,7 @@
 #include "gtest/gtest.h"
 #include "recfiles/CBtrvKafImport.h"
 #include "recfiles/btrv_layout.h"
+#include "support/process.h"
 #include "support/test_support.h"
 
 namespace quillmere::testing {
@@ -151,46 +147,6 @@ inline std::string CheckStore() {
 
 inline std::string CliPath() { return QUILLMERE_BINARY_DIR "/quillmere-cli"; }
 inline std::string RecfilePath() { return QUILLMERE_BINARY_DIR "/quillmere-recfile"; }
-
-// Starts `argv` with stdout and stderr to `out_path`; its pid. `as_user` >= 0: the child
-// switches to that user and group first.
-inline pid_t Spawn(const std::vector<std::string>& argv, const std::string& out_path,
-                   int as_user = -1) {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (fd >= 0) {
-      dup2(fd, 1);
-      dup2(fd, 2);
-      close(fd);
-    }
-    if (as_user >= 0 &&
-        (setgroups(0, nullptr) != 0 || setgid(as_user) != 0 || setuid(as_user) != 0)) {
-      _exit(126);
-    }
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-// The exit code of `pid`, or 128 + the signal that ended it.
-inline int WaitFor(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-inline int RunProgram(const std::vector<std::string>& argv, const std::string& out_path,
-                      std::string* output, int as_user = -1) {
-  const int code = WaitFor(Spawn(argv, out_path, as_user));
-  *output = ReadFile(out_path);
-  return code;
-}
 
 // The one balances_*.txt in `dir` ("" when none).
 inline std::string RunLogIn(const std::filesystem::path& dir) {

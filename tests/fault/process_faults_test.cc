@@ -1,6 +1,7 @@
 // Faults that hit quillmere-cli as a whole process, against the real store and a real MariaDB:
-// SIGKILL in the middle of pass 2, the database server stopped in the middle of pass 2, a data
-// directory the importing user cannot write, and two imports of one file at once.
+// SIGKILL in the middle of pass 2, the database server stopped in the middle of pass 2, a full
+// disk at a row's commit, a data directory the importing user cannot write, and two imports of
+// one file at once.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,6 +16,9 @@
 #include "fault/fault_support.h"
 #include "recfiles/encodings.h"
 #include "recfiles/record_store.h"
+#include "recfiles/store_faults.h"
+#include "support/private_server.h"
+#include "support/process.h"
 #include "support/test_database.h"
 
 namespace quillmere::testing {
@@ -112,8 +116,7 @@ class LogWatcher {
 bool WaitForRows(LogWatcher* log, int rows, pid_t pid) {
   for (;;) {
     if (log->RowLines() >= rows) return true;
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return false;
+    if (ExitCodeIfEnded(pid).has_value()) return false;
     std::this_thread::sleep_for(std::chrono::microseconds(300));
   }
 }
@@ -154,11 +157,8 @@ TEST_F(ProcessFault, KilledImportLeavesEveryRowWholeOrAbsent) {
     kill(pid, SIGKILL);
     WaitFor(pid);
 
-    std::string output;
-    EXPECT_EQ(RunProgram({RecfilePath(), "--settings", settings, "check"}, run.File("check.txt"),
-                         &output),
-              0)
-        << output;
+    const ProcessResult check = RunProgram({RecfilePath(), "--settings", settings, "check"});
+    EXPECT_EQ(check.exit_code, 0) << check.output;
     const int present = WholePrefix(StatesOf(settings));
     // The last row line names the last row posted, or the first one not posted (killed after
     // its line was flushed and before its commit).
@@ -173,33 +173,17 @@ TEST_F(ProcessFault, KilledImportLeavesEveryRowWholeOrAbsent) {
 
 TEST_F(ProcessFault, DatabaseStoppedStopsAtTheRowAndRollsItBack) {
   // A private server of this test's own: stopping it disturbs no other test.
-  TempDir server;
-  std::string env;
-  const std::string testdb = QUILLMERE_SOURCE_DIR "/scripts/testdb";
-  ASSERT_EQ(RunProgram({"/bin/sh", "-c", testdb + " start " + server.path().string()},
-                       server.File("start.txt"), &env),
-            0)
-      << env;
-  const auto stop_server = [&] {
-    std::string ignored;
-    RunProgram({"/bin/sh", "-c", testdb + " stop " + server.path().string()},
-               server.File("stop.txt"), &ignored);
-  };
-  const std::string port_key = "QUILLMERE_TEST_DB_PORT=";
-  const size_t at = env.find(port_key);
-  ASSERT_NE(at, std::string::npos) << env;
-  const std::string port =
-      env.substr(at + port_key.size(), env.find('\n', at) - at - port_key.size());
+  PrivateServer server;
+  ASSERT_TRUE(server.started()) << server.start_output();
 
   constexpr int kRows = 600;
-  MakeTemplate(kRows, "[VelfilesNdx]\nmdbserv=127.0.0.1\nmdbport=" + port +
-                          "\nmdbuser=root\nmdbpass=\nmdbbase=quillmere_test\n");
+  MakeTemplate(kRows, server.SettingsText());
   TempDir run;
   const std::string settings = CopyStore(run.path());
   const pid_t pid = Spawn(ImportArgs(settings, run.path()), run.File("out.txt"));
   LogWatcher log(run.path());
   const bool running = WaitForRows(&log, 50, pid);
-  stop_server();
+  server.Stop();
   ASSERT_TRUE(running) << ReadFile(run.File("out.txt"));
   EXPECT_EQ(WaitFor(pid), 3);
 
@@ -219,6 +203,28 @@ TEST_F(ProcessFault, DatabaseStoppedStopsAtTheRowAndRollsItBack) {
   const std::vector<std::string> lines = RowLines(RunLogIn(run.path()));
   EXPECT_EQ(static_cast<int>(lines.size()), failed_row + 1);
   EXPECT_THAT(ReadFile(RunLogIn(run.path())), HasSubstr(lead + std::to_string(line)));
+}
+
+TEST_F(ProcessFault, DiskFullAtACommitStopsAtThatRowAndKeepsTheRowsBefore) {
+  TestDatabase db;
+  constexpr int kRows = 20;
+  constexpr int kFailingRow = 5;  // 0-based; each posted row ends with one commit
+  MakeTemplate(kRows, db.SettingsText());
+  TempDir run;
+  const std::string settings = CopyStore(run.path());
+  ProcessOptions options;
+  options.environment = {std::string(kStoreFaultVariable) +
+                         "=commit:18:" + std::to_string(kFailingRow + 1)};
+  const ProcessResult import = RunProgram(ImportArgs(settings, run.path()), options);
+  EXPECT_EQ(import.exit_code, 3) << import.output;
+  EXPECT_THAT(import.output,
+              HasSubstr("Posting stopped at line " + std::to_string(kFailingRow + 2) + " [" +
+                        plan_.rows[kFailingRow].line + "]"));
+  EXPECT_THAT(import.output, HasSubstr("status is 18"));
+
+  const ProcessResult check = RunProgram({RecfilePath(), "--settings", settings, "check"});
+  EXPECT_EQ(check.exit_code, 0) << check.output;
+  EXPECT_EQ(WholePrefix(StatesOf(settings)), kFailingRow);
 }
 
 TEST_F(ProcessFault, ReadOnlyDataDirectoryWritesNothing) {
@@ -241,12 +247,14 @@ TEST_F(ProcessFault, ReadOnlyDataDirectoryWritesNothing) {
        {fs::path(settings), data / kRecordStoreFileName, template_.path() / "balances.csv"}) {
     fs::permissions(p, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   }
-  std::string output;
-  const int code = RunProgram(ImportArgs(settings, logs), run.File("out.txt"), &output, kNobody);
-  ASSERT_NE(code, 126) << "cannot switch to user nobody";
+  ProcessOptions as_nobody;
+  as_nobody.as_user = kNobody;
+  const ProcessResult import = RunProgram(ImportArgs(settings, logs), as_nobody);
+  ASSERT_NE(import.exit_code, 126) << "cannot switch to user nobody";
   // Refused at the start (the store cannot be opened for writing) or at the first row.
-  EXPECT_TRUE(code == 2 || code == 3) << code << ": " << output;
-  EXPECT_THAT(output, HasSubstr("status is")) << output;
+  EXPECT_TRUE(import.exit_code == 2 || import.exit_code == 3)
+      << import.exit_code << ": " << import.output;
+  EXPECT_THAT(import.output, HasSubstr("status is")) << import.output;
 
   fs::permissions(data / kRecordStoreFileName, fs::perms::owner_read | fs::perms::owner_write);
   const std::vector<RowState> states = StatesOf(settings);

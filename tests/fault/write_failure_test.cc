@@ -1,13 +1,14 @@
 // A record write that fails in the middle of a posted row (a full disk, an I/O error, a store
 // that has become read-only) leaves no half-written row: the row is rolled back, the run stops
 // with a message naming the line, and every row before it is whole. The store underneath is
-// the real one; only the chosen write is failed, through the store's fault hook.
+// the real one; only the chosen write is failed, through the store's fault seam.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "fault/fault_support.h"
 #include "import/import_run.h"
 #include "recfiles/CBtrvKafImport.h"
+#include "recfiles/store_faults.h"
 #include "support/test_support.h"
 
 namespace quillmere::testing {
@@ -24,17 +25,11 @@ class WriteFailure : public ::testing::Test {
     plan_ = PlanImport(kRows);
     WriteFile(dir_.File("balances.csv"), plan_.csv);
   }
-  void TearDown() override { btrSetFaultHook(nullptr); }
+  void TearDown() override { SetStoreFaults(nullptr); }
 
   // Fails the `nth` store operation named `operation` (1 = the first during pass 2) with
   // `status`, runs the import, and returns its outcome.
   ImportOutcome RunFailing(const std::string& operation, int nth, int16_t status) {
-    int seen = 0;
-    bool posting = false;
-    btrSetFaultHook([&, operation, nth, status](const char* op) -> int16_t {
-      if (!posting || operation != op) return 0;
-      return ++seen == nth ? status : 0;
-    });
     files_ = std::make_unique<ClientFileSet>(
         nullptr, [] { return std::string("stamp"); }, dir_.path().string());
     ImportRun run(*files_, op_, [] { return DateTime{{2025, 1, 2}, 10, 0, 0}; });
@@ -44,10 +39,11 @@ class WriteFailure : public ::testing::Test {
     request.csv_path = dir_.File("balances.csv");
     request.first_je_number = PlannedImport::kFirstJe;
     request.first_inv_number = PlannedImport::kFirstInv;
-    // Pass 1 writes nothing; the hook counts from the first write on.
-    posting = true;
+    // Pass 1 writes nothing; the fault counts from the first write on.
+    FailNthWrite fault(operation, status, nth);
+    SetStoreFaults(&fault);
     const ImportOutcome outcome = run.Run(request);
-    btrSetFaultHook(nullptr);
+    SetStoreFaults(nullptr);
     summary_ = run.summary();
     return outcome;
   }

@@ -5,11 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <optional>
 #include <tuple>
 
@@ -17,6 +14,7 @@
 #include "import/import_run.h"
 #include "recfiles/CBtrvKafImport.h"
 #include "support/fixture_agency.h"
+#include "support/private_server.h"
 #include "support/test_database.h"
 #include "support/test_support.h"
 
@@ -258,40 +256,6 @@ TEST_F(PostingRunTest, PostingTheSameFileTwiceTakesNewNumbersAndReplacesThePolic
 // ---------------------------------------------------------------------------------------------
 // A database server of the test's own, stopped in the middle of a run.
 
-class PrivateServer {
- public:
-  explicit PrivateServer(std::filesystem::path dir) : dir_(std::move(dir)) {
-    started_ = Script("start") == 0;
-    std::ifstream env(dir_ / "env");
-    for (std::string line; std::getline(env, line);) {
-      const size_t eq = line.find('=');
-      if (line.rfind("export ", 0) != 0 || eq == std::string::npos) continue;
-      values_[line.substr(7, eq - 7)] = line.substr(eq + 1);
-    }
-  }
-  ~PrivateServer() { Stop(); }
-  void Stop() {
-    if (started_) (void)Script("stop");
-    started_ = false;
-  }
-  bool started() const { return started_ && !Value("QUILLMERE_TEST_DB_PORT").empty(); }
-  std::string Value(const std::string& name) const {
-    const auto it = values_.find(name);
-    return it == values_.end() ? "" : it->second;
-  }
-
- private:
-  int Script(const std::string& verb) {
-    const std::string command = std::string(QUILLMERE_SOURCE_DIR) + "/scripts/testdb " + verb +
-                                " '" + dir_.string() + "' >/dev/null 2>&1";
-    return std::system(command.c_str());
-  }
-
-  std::filesystem::path dir_;
-  bool started_ = false;
-  std::map<std::string, std::string> values_;
-};
-
 // Calls `hook` when the status line shows `status`.
 class HookedOperator : public testing::RecordingOperator {
  public:
@@ -309,17 +273,17 @@ class HookedOperator : public testing::RecordingOperator {
 TEST(DatabaseLostTest, RunStopsAtTheRowAndRollsItsRecordsBack) {
   if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;
   testing::EnsureCoreApplication();
-  testing::TempDir dir, server_dir;
+  testing::TempDir dir;
   testing::MakeFixtureAgency(dir.path());
-  PrivateServer server(server_dir.path());
-  ASSERT_TRUE(server.started());
+  testing::PrivateServer server;
+  ASSERT_TRUE(server.started()) << server.start_output();
   const QString connection = QStringLiteral("private-server");
   {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), connection);
     db.setHostName(QStringLiteral("127.0.0.1"));
-    db.setPort(std::atoi(server.Value("QUILLMERE_TEST_DB_PORT").c_str()));
+    db.setPort(server.port());
     db.setUserName(QStringLiteral("root"));
-    db.setDatabaseName(QString::fromStdString(server.Value("QUILLMERE_TEST_DB_NAME")));
+    db.setDatabaseName(QString::fromStdString(server.database()));
     ASSERT_TRUE(db.open());
   }
   const std::string csv = dir.File("balances.csv");

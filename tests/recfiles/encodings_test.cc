@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "support/process.h"
 #include "support/test_support.h"
 
 namespace quillmere {
@@ -236,9 +237,8 @@ TEST(Amounts, UseAPointWhateverTheLocale) {
   testing::TempDir dir;
   bool c_locale_switched = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
   if (!c_locale_switched) {
-    const std::string command =
-        "localedef -i de_DE -f UTF-8 '" + dir.File("de_DE.UTF-8") + "' >/dev/null 2>&1";
-    if (std::system(command.c_str()) == 0) {
+    if (testing::RunProgram({"localedef", "-i", "de_DE", "-f", "UTF-8", dir.File("de_DE.UTF-8")})
+            .exit_code == 0) {
       setenv("LOCPATH", dir.path().c_str(), 1);
       c_locale_switched = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
     }

@@ -2,15 +2,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "recfiles/record_lines.h"
 #include "recfiles/record_store.h"
+#include "support/process.h"
 #include "support/test_support.h"
 
 namespace quillmere {
@@ -74,17 +73,19 @@ struct ToolRun {
 
 class RecfileToolTest : public ::testing::Test {
  protected:
-  // Runs quillmere-recfile with `args` (shell words; the temporary paths need no quoting).
+  // Runs quillmere-recfile with `args` split at spaces (the temporary paths have none), and
+  // `env` ("NAME=value") added to its environment.
   ToolRun Tool(const std::string& args, const std::string& env = "") {
-    const std::string out = dir_.File("tool.out"), err = dir_.File("tool.err");
-    const std::string command =
-        env + " " + QUILLMERE_BINARY_DIR "/quillmere-recfile " + args + " >" + out + " 2>" + err;
-    const int wstatus = std::system(command.c_str());
-    ToolRun run;
-    run.exit_code = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    run.out = ReadFile(out);
-    run.err = ReadFile(err);
-    return run;
+    std::vector<std::string> argv = {QUILLMERE_BINARY_DIR "/quillmere-recfile"};
+    for (size_t start = 0, end; start < args.size(); start = end + 1) {
+      end = std::min(args.find(' ', start), args.size());
+      if (end > start) argv.push_back(args.substr(start, end - start));
+    }
+    testing::ProcessOptions options;
+    if (!env.empty()) options.environment = {env};
+    options.error_path = dir_.File("tool.err");
+    const testing::ProcessResult result = testing::RunProgram(argv, options);
+    return ToolRun{result.exit_code, result.output, ReadFile(options.error_path)};
   }
   std::string Dir() const { return "--dir " + dir_.path().string(); }
   void Init() { ASSERT_EQ(Tool(Dir() + " init").exit_code, 0); }

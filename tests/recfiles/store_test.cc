@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -12,6 +11,8 @@
 
 #include "recfiles/CBtrvKafImport.h"
 #include "recfiles/record_store.h"
+#include "recfiles/store_faults.h"
+#include "support/process.h"
 #include "support/test_support.h"
 
 namespace quillmere {
@@ -35,6 +36,19 @@ std::string Desc(std::string_view key, char fill = '.') {
   return record;
 }
 
+// Fails every write whose operation is named in `failing` ("insert update") with `status`.
+class FailOperations : public StoreFaults {
+ public:
+  FailOperations(std::string_view failing, int16_t status) : failing_(failing), status_(status) {}
+  int16_t BeforeWrite(std::string_view operation) override {
+    return failing_.find(operation) != std::string_view::npos ? status_ : 0;
+  }
+
+ private:
+  std::string_view failing_;
+  int16_t status_;
+};
+
 // A raw SQLite connection to the store, as another program would hold it.
 class RawConnection {
  public:
@@ -56,7 +70,7 @@ class StoreTest : public ::testing::Test {
  protected:
   void SetUp() override { settings_ = InitStore(dir_.path()); }
   void TearDown() override {
-    btrSetFaultHook(nullptr);
+    SetStoreFaults(nullptr);
     CloseRecordStore();
   }
 
@@ -227,7 +241,7 @@ TEST_F(StoreTest, FailedReplaceLeavesTheOldRecord) {
   const int32_t h = Open();
   ASSERT_EQ(Replace(h, Desc("K", 'o')), 0);
   const struct {
-    const char* failing;  // operations the fault hook fails
+    const char* failing;  // operations the fault seam fails
     int16_t want;
   } kCases[] = {
       {"insert update", kStatusDiskFull},  // deleted, then neither insert nor update stored it
@@ -235,11 +249,10 @@ TEST_F(StoreTest, FailedReplaceLeavesTheOldRecord) {
       {"commit", kStatusDiskFull},  // its own commit, outside a transaction
   };
   for (const auto& c : kCases) {
-    btrSetFaultHook([&](const char* op) -> int16_t {
-      return std::string_view(c.failing).find(op) != std::string_view::npos ? kStatusDiskFull : 0;
-    });
+    FailOperations faults(c.failing, kStatusDiskFull);
+    SetStoreFaults(&faults);
     EXPECT_EQ(Replace(h, Desc("K", 'n')), c.want) << c.failing;
-    btrSetFaultHook(nullptr);
+    SetStoreFaults(nullptr);
     EXPECT_THAT(DumpRecords("desc"), ElementsAre(Desc("K", 'o'))) << c.failing;
   }
 }
@@ -249,11 +262,10 @@ TEST_F(StoreTest, FailedReplaceInsideATransactionKeepsTheTransactionsOtherWrites
   ASSERT_EQ(Replace(h, Desc("K", 'o')), 0);
   ASSERT_EQ(btrBeginTransaction(), 0);
   ASSERT_EQ(Replace(h, Desc("A")), 0);
-  btrSetFaultHook([](const char* op) -> int16_t {
-    return std::string_view(op) == "insert" ? kStatusDiskFull : 0;
-  });
+  FailOperations faults("insert", kStatusDiskFull);
+  SetStoreFaults(&faults);
   EXPECT_EQ(Replace(h, Desc("K", 'n')), kStatusDiskFull);
-  btrSetFaultHook(nullptr);
+  SetStoreFaults(nullptr);
   ASSERT_EQ(btrEndTransaction(), 0);
   EXPECT_THAT(DumpRecords("desc"), ElementsAre(Desc("A"), Desc("K", 'o')));
 }
@@ -315,13 +327,44 @@ TEST_F(StoreTest, FailedCommitLeavesTheTransactionToAbort) {
   const int32_t h = Open();
   ASSERT_EQ(btrBeginTransaction(), 0);
   ASSERT_EQ(Replace(h, Desc("A")), 0);
-  btrSetFaultHook([](const char* op) -> int16_t {
-    return std::string_view(op) == "commit" ? kStatusIoError : 0;
-  });
+  FailOperations faults("commit", kStatusIoError);
+  SetStoreFaults(&faults);
   EXPECT_EQ(btrEndTransaction(), kStatusIoError);
-  btrSetFaultHook(nullptr);
+  SetStoreFaults(nullptr);
   EXPECT_EQ(btrAbortTransaction(), 0);
   EXPECT_THAT(DumpRecords("desc"), IsEmpty());
+}
+
+TEST_F(StoreTest, EnvironmentFaultFailsOnlyTheNthCallOfItsOperation) {
+  setenv(kStoreFaultVariable, "insert:18:2", 1);
+  ASSERT_EQ(QrtInitializeFauxBtrieve(settings_.c_str(), ""), 0);  // reads the fault
+  unsetenv(kStoreFaultVariable);
+  const int32_t h = Open();
+  EXPECT_EQ(Insert(h, Desc("A")), 0);
+  EXPECT_EQ(Insert(h, Desc("B")), kStatusDiskFull);
+  EXPECT_EQ(Insert(h, Desc("C")), 0);
+  EXPECT_THAT(DescKeys(), ElementsAre("A", "C"));
+}
+
+TEST(ParseStoreFault, FailsTheNthCallOfTheOperationOnly) {
+  std::optional<FailNthWrite> fault = ParseStoreFault("commit:18:2");
+  ASSERT_TRUE(fault.has_value());
+  std::vector<int16_t> answers;
+  for (std::string_view operation : {"commit", "insert", "commit", "commit", "delete"}) {
+    answers.push_back(fault->BeforeWrite(operation));
+  }
+  EXPECT_THAT(answers, ElementsAre(0, 0, 18, 0, 0));
+}
+
+TEST(ParseStoreFault, IgnoresAValueOfAnotherForm) {
+  const std::string_view kCases[] = {
+      "",           "commit",       "commit:18",      "commit:18:",   "commit:18:0",
+      "commit:0:1", "commit:-18:1", "commit:40000:1", "commit: 18:1", "commit:18:1:2",
+      "write:18:1", "COMMIT:18:1",  "commit:18:x",    ":18:1",
+  };
+  for (std::string_view text : kCases) {
+    EXPECT_FALSE(ParseStoreFault(text).has_value()) << '"' << text << '"';
+  }
 }
 
 TEST_F(StoreTest, WriteLockHeldElsewhereGives85AfterABoundedWait) {
@@ -437,19 +480,6 @@ TEST_F(StoreTest, ReinitialisingClosesEarlierHandles) {
   EXPECT_EQ(btrOpen(h, "", "desc", 1, 1, 0), 0);  // the handle itself can be opened again
 }
 
-// Runs `child` in a forked process that exits with its result; returns the process id.
-pid_t Spawn(const std::function<int()>& child) {
-  const pid_t pid = fork();
-  if (pid == 0) _exit(child());
-  return pid;
-}
-
-int ExitCode(pid_t pid) {
-  int wstatus = 0;
-  if (waitpid(pid, &wstatus, 0) != pid) return -1;
-  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-}
-
 TEST_F(StoreTest, ProcessKilledMidTransactionLeavesOnlyCommittedRecords) {
   const int32_t h = Open();
   std::vector<std::string> committed;
@@ -461,7 +491,7 @@ TEST_F(StoreTest, ProcessKilledMidTransactionLeavesOnlyCommittedRecords) {
   CloseRecordStore();  // no connection crosses the fork
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
-  const pid_t pid = Spawn([&] {
+  const pid_t pid = testing::ForkChild([&] {
     close(ready[0]);
     if (QrtInitializeFauxBtrieve(settings_.c_str(), "") != 0) return 10;
     const int32_t child_handle = CBtrvOapi();
@@ -482,7 +512,7 @@ TEST_F(StoreTest, ProcessKilledMidTransactionLeavesOnlyCommittedRecords) {
   const bool signalled = read(ready[0], &byte, 1) == 1;
   close(ready[0]);
   kill(pid, SIGKILL);
-  ASSERT_EQ(ExitCode(pid), 128 + SIGKILL);
+  ASSERT_EQ(testing::WaitFor(pid), 128 + SIGKILL);
   ASSERT_TRUE(signalled);
   // The killed transaction had reached the disk: far more WAL than the committed records need.
   EXPECT_GT(std::filesystem::file_size(dir_.path() / "recfiles.sqlite-wal"), 1u << 20);
@@ -512,10 +542,10 @@ TEST_F(StoreTest, TwoProcessesWritingAtOnceLoseNoRecord) {
       return 0;
     };
   };
-  const pid_t first = Spawn(writer('X'));
-  const pid_t second = Spawn(writer('Y'));
-  EXPECT_EQ(ExitCode(first), 0);
-  EXPECT_EQ(ExitCode(second), 0);
+  const pid_t first = testing::ForkChild(writer('X'));
+  const pid_t second = testing::ForkChild(writer('Y'));
+  EXPECT_EQ(testing::WaitFor(first), 0);
+  EXPECT_EQ(testing::WaitFor(second), 0);
 
   ASSERT_EQ(QrtInitializeFauxBtrieve(settings_.c_str(), ""), 0);
   const std::vector<std::string> keys = DescKeys();
