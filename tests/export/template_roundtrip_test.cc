@@ -201,5 +201,16 @@ TEST_F(TemplateRoundTrip, ImportPostsExactlyTheFilledRows) {
             std::vector<std::string>{"4"});
 }
 
+// The command line runs on the settings it could read and says which lines it could not.
+TEST_F(TemplateRoundTrip, SettingsLineThatIsNotASettingIsReportedAndTheRestIsUsed) {
+  WriteFile(settings_, ReadFile(settings_) + "mdbbase: elsewhere\n");
+  const ProcessResult exported = Cli("export", dir_.File("template.csv"));
+  EXPECT_EQ(exported.exit_code, 0) << exported.output;
+  const int line = static_cast<int>(ReadLines(settings_).size());
+  EXPECT_THAT(exported.output,
+              HasSubstr("quillmere-cli: " + settings_ + " line " + std::to_string(line) +
+                        " is not a setting and was ignored: mdbbase: elsewhere\n"));
+}
+
 }  // namespace
 }  // namespace quillmere::testing
