@@ -194,9 +194,7 @@ int Main(int argc, char** argv) {
   paths.settings_path = value("--settings", "");
   paths.host_settings_path = value("--host", "");
   paths.work_dir.clear();  // the command line writes no utility.ini
-  const std::string settings_path = paths.settings_path.empty()
-                                        ? ProgramFilePath(paths.program_dir, paths.velfiles_name)
-                                        : paths.settings_path;
+  const std::string settings_path = SettingsPath(paths);
   if (!std::filesystem::exists(settings_path)) {
     std::cerr << "quillmere-cli: the settings file " << settings_path << " is not there\n";
     return kExitSetupFailed;

@@ -51,6 +51,10 @@ struct SitePaths {
   std::string work_dir = ".";
 };
 
+// The data-directory settings file `paths` name: the given path, else the program folder
+// joined to the run option's name.
+std::string SettingsPath(const SitePaths& paths);
+
 // What a site configuration read, wrote and opened.
 struct SiteConfiguration {
   std::string settings_path;       // the data-directory settings file read
