@@ -1,6 +1,7 @@
 // Journal-entry and invoice numbering: the counter goes up by one before each draw and passes
 // over numbers that any line of the agency's transaction lines already uses.
 #include <cstring>
+#include <optional>
 
 #include "posting/posting.h"
 #include "recfiles/CBtrvKafImport.h"
@@ -51,19 +52,40 @@ bool Posting::PingInvoice(const std::string& sAgy, const std::string& number) {
   return DocumentExists(sAgy, 'I', number);
 }
 
-std::string Posting::NextFreeNumber(const std::string& sAgy, char type, int32_t* counter,
-                                    const char* what) {
+std::optional<std::string> Posting::DrawFreeNumber(const std::string& sAgy, char type,
+                                                   int32_t* counter) {
   for (;;) {
     // A number past 999999 would be stored cut to six digits, on top of another document.
-    if (*counter >= kLastNumber) {
-      throw PostingStopped(std::string("No ") + what +
-                           " number is left below 1000000 (last tried " + std::to_string(*counter) +
-                           ")");
-    }
+    if (*counter >= kLastNumber) return std::nullopt;
     ++*counter;
     std::string candidate = LeftPadZero(std::to_string(*counter), 6);
     if (!DocumentExists(sAgy, type, candidate)) return candidate;
   }
+}
+
+std::string Posting::NextFreeNumber(const std::string& sAgy, char type, int32_t* counter,
+                                    const char* what) {
+  std::optional<std::string> number = DrawFreeNumber(sAgy, type, counter);
+  if (!number) {
+    throw PostingStopped(std::string("No ") + what + " number is left below 1000000 (last tried " +
+                         std::to_string(*counter) + ")");
+  }
+  return *std::move(number);
+}
+
+int64_t Posting::FreeNumbers(const std::string& sAgy, char type, int32_t start, int64_t wanted) {
+  int32_t counter = start;
+  int64_t found = 0;
+  while (found < wanted && DrawFreeNumber(sAgy, type, &counter)) ++found;
+  return found;
+}
+
+int64_t Posting::FreeJENumbers(const std::string& sAgy, int32_t start, int64_t wanted) {
+  return FreeNumbers(sAgy, 'J', start, wanted);
+}
+
+int64_t Posting::FreeInvNumbers(const std::string& sAgy, int32_t start, int64_t wanted) {
+  return FreeNumbers(sAgy, 'I', start, wanted);
 }
 
 std::string Posting::GetNextJENum(const std::string& sAgy) {

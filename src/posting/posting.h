@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -86,6 +87,13 @@ class Posting {
   bool PingJE(const std::string& sAgy, const std::string& number);
   bool PingInvoice(const std::string& sAgy, const std::string& number);
 
+  // How many of the next `wanted` draws would find a number below 1000000 when the counter
+  // stands at `start`: the draws of GetNextJENum / GetNextInvNum, passing over the numbers in
+  // use as they do. Counts up to `wanted`, so fewer means the numbers run out; draws nothing
+  // (the counters stay). The import's check asks this before anything is posted.
+  int64_t FreeJENumbers(const std::string& sAgy, int32_t start, int64_t wanted);
+  int64_t FreeInvNumbers(const std::string& sAgy, int32_t start, int64_t wanted);
+
   // The last numbers drawn; the next draw starts above them. The import run seeds them with
   // the starting numbers.
   void SeedNumbers(int32_t je, int32_t inv) {
@@ -110,10 +118,13 @@ class Posting {
                    double dAmt);
   std::string TodayStored() const;
   bool DocumentExists(const std::string& sAgy, char type, const std::string& number);
-  // Advances `*counter` to the next number no line of the agency uses; PostingStopped past
-  // 999999.
+  // Advances `*counter` to the next number no line of the agency uses and returns it; nullopt
+  // once the counter stands at 999999.
+  std::optional<std::string> DrawFreeNumber(const std::string& sAgy, char type, int32_t* counter);
+  // As DrawFreeNumber; PostingStopped past 999999.
   std::string NextFreeNumber(const std::string& sAgy, char type, int32_t* counter,
                              const char* what);
+  int64_t FreeNumbers(const std::string& sAgy, char type, int32_t start, int64_t wanted);
   // Stores `record` with the replace-by-key write; 0 or the status, also kept in Status_.
   int16_t Store(RecordFileHandle& file, const void* record);
   // Stores JckiRec_; a failure is shown as "<what> Unable to update Jcki file jcki, status is N".
