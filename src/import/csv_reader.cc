@@ -1,5 +1,9 @@
 #include "import/csv_reader.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "recfiles/encodings.h"
 
 namespace quillmere {
@@ -47,6 +51,8 @@ CsvRow ReadRow(std::string_view line_view) {
   row.dpt = UpperAZ(GetNextField(&line));
   const std::string before_amount = line;
   row.amount_quoted = !line.empty() && line[0] == '"';
+  row.amount_unclosed = row.amount_quoted && line.find('"', 1) == std::string::npos;
+  if (row.amount_unclosed) row.amount_unclosed_text = line;
   row.amount_field = GetNextField(&line);
   row.amount_text = CleanAmount(row.amount_field);
   // A seventh field: after an unquoted amount only when a comma ended it (otherwise the line
@@ -64,87 +70,144 @@ std::string CleanAmount(std::string_view amount_field) {
   return s.empty() ? "0" : s;
 }
 
-bool AmountSplitAtComma(const CsvRow& row) {
-  if (row.amount_quoted || !row.has_next_field) return false;
-  const std::string& next = row.next_field;
-  // A thousands group: three digits, then the end, a decimal part, or nothing else.
-  if (next.size() < 3) return false;
-  for (int i = 0; i < 3; ++i) {
-    if (next[i] < '0' || next[i] > '9') return false;
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// True when every comma of `text` separates thousands: none after the decimal point, one to
+// three digits before the first, exactly three between two and after the last.
+//   "-$12,345.67", "1,234", "1234.5" yes; "1234,56", "1.234,50", "12,34,567", ",123" no.
+bool CommasSeparateThousands(std::string_view text) {
+  const size_t point = text.find('.');
+  if (point != std::string_view::npos && text.find(',', point) != std::string_view::npos) {
+    return false;
   }
-  if (next.size() > 3 && next[3] != '.') return false;
-  for (size_t i = 4; i < next.size(); ++i) {
-    if (next[i] < '0' || next[i] > '9') return false;
+  const std::string_view whole = text.substr(0, point);
+  size_t comma = whole.find(',');
+  if (comma == std::string_view::npos) return true;
+  size_t lead = 0;  // the digits just before the first comma
+  while (lead < comma && IsDigit(whole[comma - 1 - lead])) ++lead;
+  if (lead == 0 || lead > 3) return false;
+  while (comma != std::string_view::npos) {
+    const size_t next = whole.find(',', comma + 1);
+    const std::string_view group = whole.substr(
+        comma + 1, next == std::string_view::npos ? std::string_view::npos : next - comma - 1);
+    if (group.size() != 3 || !IsDigit(group[0]) || !IsDigit(group[1]) || !IsDigit(group[2])) {
+      return false;
+    }
+    comma = next;
   }
-  // The amount itself ends in a digit.
-  const std::string& amount = row.amount_field;
-  return !amount.empty() && amount.back() >= '0' && amount.back() <= '9';
+  return true;
 }
 
-CsvLineReader::~CsvLineReader() { Close(); }
+}  // namespace
 
-bool CsvLineReader::Open(const std::string& path) {
-  Close();
-  file_ = std::fopen(path.c_str(), "rb");
-  buffer_.clear();
-  pos_ = 0;
-  eof_ = false;
-  error_ = false;
-  size_ = 0;
-  hash_ = 14695981039346656037ull;
-  return file_ != nullptr;
+std::optional<std::string> AmountTextProblem(const CsvRow& row) {
+  if (row.amount_unclosed) {
+    return "Amount without its closing quote (" + row.amount_unclosed_text + ")";
+  }
+  if (row.amount_quoted) {
+    if (CommasSeparateThousands(row.amount_field)) return std::nullopt;
+    return "Amount with a comma that is not a thousands separator (" + row.amount_field + ")";
+  }
+  // A decimal point or an exponent makes the amount whole: what follows is another field.
+  const bool whole = row.amount_field.find_first_of(".eE") != std::string::npos;
+  if (whole || !row.has_next_field || row.next_field.empty() || !IsDigit(row.next_field[0])) {
+    return std::nullopt;
+  }
+  return "Amount split at a comma (" + row.amount_field + "," + row.next_field + ")";
 }
+
+bool HasControlBytes(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < 32 || c == 127) return true;
+  }
+  return false;
+}
+
+std::string ShowControlBytes(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  shown.reserve(text.size());
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 32 || byte == 127) {
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 15];
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+CsvLineReader::CsvLineReader(int fd, int copy_fd, size_t chunk_size)
+    : fd_(fd), copy_fd_(copy_fd), chunk_size_(chunk_size == 0 ? 1 : chunk_size) {}
 
 bool CsvLineReader::Fill() {
-  if (eof_ || file_ == nullptr) return false;
+  if (eof_ || failure_ != Failure::kNone) return false;
+  // Drop the lines already returned; the part searched moves with the rest.
   buffer_.erase(0, pos_);
+  scanned_ -= pos_;
   pos_ = 0;
-  char chunk[1 << 16];
-  const size_t n = std::fread(chunk, 1, sizeof chunk, file_);
-  if (n == 0) {
-    if (std::ferror(file_)) error_ = true;
+  const size_t old_size = buffer_.size();
+  buffer_.resize(old_size + chunk_size_);
+  ssize_t n;
+  while ((n = ::read(fd_, buffer_.data() + old_size, chunk_size_)) < 0 && errno == EINTR) {
+  }
+  if (n <= 0) {
+    buffer_.resize(old_size);
+    if (n < 0) {
+      failure_ = Failure::kRead;
+      failure_errno_ = errno;
+    }
     eof_ = true;
     return false;
   }
-  for (size_t i = 0; i < n; ++i) {
-    hash_ ^= static_cast<unsigned char>(chunk[i]);
-    hash_ *= 1099511628211ull;
+  buffer_.resize(old_size + static_cast<size_t>(n));
+  if (copy_fd_ >= 0) {
+    const char* p = buffer_.data() + old_size;
+    size_t left = static_cast<size_t>(n);
+    while (left > 0) {
+      const ssize_t written = ::write(copy_fd_, p, left);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) {
+        failure_ = Failure::kCopyWrite;
+        failure_errno_ = written < 0 ? errno : ENOSPC;
+        return false;
+      }
+      p += written;
+      left -= static_cast<size_t>(written);
+    }
   }
-  size_ += n;
-  buffer_.append(chunk, n);
+  size_ += static_cast<uint64_t>(n);
   return true;
 }
 
 bool CsvLineReader::NextLine(std::string* line) {
+  if (scanned_ < pos_) scanned_ = pos_;
   for (;;) {
-    const size_t nl = buffer_.find('\n', pos_);
+    const size_t nl = buffer_.find('\n', scanned_);
     if (nl != std::string::npos) {
       size_t end = nl;
       if (end > pos_ && buffer_[end - 1] == '\r') --end;
       line->assign(buffer_, pos_, end - pos_);
-      pos_ = nl + 1;
+      pos_ = scanned_ = nl + 1;
       return true;
     }
+    scanned_ = buffer_.size();
     if (!Fill()) {
+      // A failed read or copy: the bytes after the last line end are not a whole line.
+      if (failure_ != Failure::kNone) return false;
       if (pos_ < buffer_.size()) {
         line->assign(buffer_, pos_, std::string::npos);
-        pos_ = buffer_.size();
+        pos_ = scanned_ = buffer_.size();
         return true;
       }
       return false;
     }
   }
-}
-
-void CsvLineReader::ReadToEnd() {
-  while (Fill()) {
-    pos_ = buffer_.size();
-  }
-}
-
-void CsvLineReader::Close() {
-  if (file_ != nullptr) std::fclose(file_);
-  file_ = nullptr;
 }
 
 }  // namespace quillmere

@@ -1,7 +1,11 @@
 #include "import/import_run.h"
 
-#include <filesystem>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include "import/csv_file.h"
 #include "import/csv_reader.h"
 #include "import/lookups.h"
 #include "recfiles/CBtrvKafImport.h"
@@ -92,35 +96,66 @@ bool ImportRun::Start(const ImportRequest& request, RunOperator& op) {
   return true;
 }
 
-bool ImportRun::Pass1(RunOperator& op) {
+ImportOutcome ImportRun::Pass1(RunOperator& op, CsvLineReader& reader, uint64_t total) {
   RunLog& log = files_.log();
-  CsvLineReader reader;
-  int64_t line_number = 1;  // the header
+  int64_t line_number = 0;
   std::string line;
-  const auto error_line = [&](std::string reason) {
-    Pass1Error& error =
-        summary_.errors.emplace_back(Pass1Error{line_number, std::move(reason), line});
+  // Control bytes are shown as \xNN, so that a line of the run log is one line and shows what
+  // the file holds.
+  const auto add_error = [&](std::string reason, std::string_view shown_line) {
+    Pass1Error& error = summary_.errors.emplace_back(
+        Pass1Error{line_number, ShowControlBytes(reason), ShowControlBytes(shown_line)});
     log.Line(error.RunLogLine());
   };
-  std::error_code ignored;
-  const auto total = static_cast<long long>(std::filesystem::file_size(sFileName_, ignored));
-  reader.Open(sFileName_);
-  reader.NextLine(&line);  // the header
+  const auto error_line = [&](std::string reason) { add_error(std::move(reason), line); };
+  const auto progress_total = static_cast<long long>(total);
   je_needed_ = inv_needed_ = 0;
+
+  // The header: never a row, but it tells a file that cannot be read as a balance sheet. After
+  // such a header the rows are counted, not checked: each would only repeat the same fault.
+  bool check_rows = true;
+  if (reader.NextLine(&line)) {
+    line_number = 1;
+    if (line.find('\r') != std::string::npos) {
+      // A CR not followed by LF: a file with CR line ends reads as this one line.
+      add_error("Lone CR line ends: save the file with CR LF or LF line ends",
+                std::string_view(line).substr(0, 60));
+      check_rows = false;
+    } else if (line.find(';') != std::string::npos && line.find(',') == std::string::npos) {
+      error_line("Semicolon-separated file: save it with commas");
+      check_rows = false;
+    } else {
+      const CsvRow first = ReadRow(line);
+      const std::optional<double> amount = ParseAmount(first.amount_text);
+      if (amount && *amount != 0 && PingGL(files_, sAgy_, first.gl) == 0) {
+        error_line("First line is a balance row, not the header");
+      }
+    }
+  }
   while (reader.NextLine(&line)) {
     ++line_number;
     ++summary_.rows;
-    if (summary_.rows % 512 == 0) op.ShowProgress(static_cast<long long>(reader.size()), total);
+    if (summary_.rows % 512 == 0) {
+      op.ShowProgress(static_cast<long long>(reader.size()), progress_total);
+    }
+    if (!check_rows) continue;
     const CsvRow row = ReadRow(line);
     std::optional<double> amount = ParseAmount(row.amount_text);
     if (!amount) {
       error_line("Unable to convert (" + row.amount_text + ") to floating point");
       amount = -1;
     }
-    if (*amount == 0) continue;
+    // The amount's text is checked on every row: "0,50" is not a zero row.
+    const std::optional<std::string> amount_problem = AmountTextProblem(row);
+    if (*amount == 0 && !amount_problem) continue;
     if (!AmountFitsField(*amount)) error_line("Amount out of range (" + row.amount_text + ")");
-    if (AmountSplitAtComma(row)) {
-      error_line("Amount split at a comma (" + row.amount_field + "," + row.next_field + ")");
+    if (amount_problem) error_line(*amount_problem);
+    for (const auto& [name, field] :
+         {std::pair{"GL", &row.gl}, std::pair{"SubType", &row.sgl_as_written},
+          std::pair{"Dpt", &row.dpt}}) {
+      if (HasControlBytes(*field)) {
+        error_line(std::string("Control character in ") + name + " [" + *field + "]");
+      }
     }
     if (PingGL(files_, sAgy_, row.gl) != 0) error_line("GL not found [" + row.gl + "]");
     if (row.gl.size() > 4) error_line("GL longer than 4 characters [" + row.gl + "]");
@@ -145,26 +180,39 @@ bool ImportRun::Pass1(RunOperator& op) {
     ++je_needed_;
     if (IsControlAccount(row.gl)) ++inv_needed_;
   }
-  reader.ReadToEnd();
-  pass1_size_ = reader.size();
-  pass1_hash_ = reader.hash();
-  reader.Close();
-  op.ShowProgress(total, total);
+  if (reader.failure() != CsvLineReader::Failure::kNone) {
+    const std::string at = " at line " + std::to_string(line_number + 1) + ": ";
+    const std::string why = std::strerror(reader.failure_errno());
+    op.ErrorWindow(reader.failure() == CsvLineReader::Failure::kRead
+                       ? sFileName_ + " could not be read" + at + why + "; nothing was posted."
+                       : "The private copy of " + sFileName_ + " could not be written in " +
+                             copy_folder_ + at + why + "; nothing was posted.");
+    return ImportOutcome::kSetupFailed;
+  }
+  op.ShowProgress(progress_total, progress_total);
 
-  // About the whole file, not one line of it.
+  // About the whole file, not one line of it: pass 2 draws each number as these counts do,
+  // passing over the numbers in use, so it never runs out once this says there are enough.
   line_number = 0;
   line.clear();
-  if (je_needed_ > kLastNumber - first_je_) {
-    error_line("Starting JE Number [" + std::to_string(first_je_) + "] leaves " +
-               std::to_string(kLastNumber - first_je_) + " numbers below 1000000 for " +
-               std::to_string(je_needed_) + " journal entries");
-  }
-  if (inv_needed_ > kLastNumber - first_inv_) {
-    error_line("Starting Inv Number [" + std::to_string(first_inv_) + "] leaves " +
-               std::to_string(kLastNumber - first_inv_) + " numbers below 1000000 for " +
-               std::to_string(inv_needed_) + " invoices");
-  }
-  return summary_.errors.empty();
+  Posting numbering(files_, op, now_);
+  const auto check_numbers = [&](const char* name, int32_t first, int64_t free, int64_t needed,
+                                 const char* documents) {
+    if (free >= needed) return;
+    std::string reason = std::string(name) + " [" + std::to_string(first) + "] leaves " +
+                         std::to_string(free) + " numbers below 1000000 for " +
+                         std::to_string(needed) + " " + documents;
+    // Fewer found than needed: every number up to 999999 was looked at.
+    const int64_t in_use = kLastNumber - first - free;
+    if (in_use > 0) reason += "; " + std::to_string(in_use) + " numbers above it are in use";
+    error_line(reason);
+  };
+  check_numbers("Starting JE Number", first_je_,
+                numbering.FreeJENumbers(sAgy_, first_je_, je_needed_), je_needed_,
+                "journal entries");
+  check_numbers("Starting Inv Number", first_inv_,
+                numbering.FreeInvNumbers(sAgy_, first_inv_, inv_needed_), inv_needed_, "invoices");
+  return summary_.errors.empty() ? ImportOutcome::kClean : ImportOutcome::kErrors;
 }
 
 void ImportRun::End(RunOperator& op) {
@@ -189,43 +237,48 @@ ImportOutcome ImportRun::Passes(const ImportRequest& request, bool post) {
   if (!CheckRequest(request)) return ImportOutcome::kSetupFailed;
   RunOperator op(op_, files_.log());
   if (!Start(request, op)) return ImportOutcome::kSetupFailed;
-  if (CsvLineReader probe; !probe.Open(sFileName_)) {
+  const auto setup_failed = [&](const std::string& message) {
     // The run ends here, its log as far as it got; the next operation writes a log of its own.
-    op.ErrorWindow(sFileName_ + " not found");
+    if (!message.empty()) op.ErrorWindow(message);
     files_.log().Close();
     return ImportOutcome::kSetupFailed;
+  };
+  uint64_t total = 0;
+  std::string reason;
+  UniqueFd csv = OpenCsvFile(sFileName_, &total, &reason);
+  if (!csv) return setup_failed(sFileName_ + " not found" + (reason.empty() ? "" : ": " + reason));
+  UniqueFd copy;
+  if (post) {
+    copy_folder_ = PrivateCopyFolder();
+    copy = CreatePrivateCopy(copy_folder_, &reason);
+    if (!copy) {
+      return setup_failed("No private copy of " + sFileName_ + " could be made in " + copy_folder_ +
+                          ": " + reason + "; nothing was posted.");
+    }
   }
-  ImportOutcome outcome = ImportOutcome::kClean;
-  if (!Pass1(op)) {
+
+  ImportOutcome outcome;
+  {
+    CsvLineReader reader(csv.get(), copy.get());
+    outcome = Pass1(op, reader, total);
+  }
+  csv.reset();  // pass 2 reads the copy only
+  if (outcome == ImportOutcome::kSetupFailed) return setup_failed("");
+  if (outcome == ImportOutcome::kErrors) {
     const std::string log_path = files_.log().path();
     op.ErrorWindow("Errors found in input file. See " + log_path);
     files_.log().Flush();
     op.Launch(log_path);
-    outcome = ImportOutcome::kErrors;
   } else if (post) {
-    outcome = Pass2(op);
+    outcome = Pass2(op, copy.get());
   }
   End(op);
   return outcome;
 }
 
-ImportOutcome ImportRun::Pass2(RunOperator& op) {
+ImportOutcome ImportRun::Pass2(RunOperator& op, int copy_fd) {
   RunLog& log = files_.log();
   log.Line("pass 2 - loading");
-
-  CsvLineReader reader;
-  if (!reader.Open(sFileName_)) {
-    op.ErrorWindow(sFileName_ + " could not be opened again; nothing was posted.");
-    return ImportOutcome::kStopped;
-  }
-  reader.ReadToEnd();
-  if (reader.size() != pass1_size_ || reader.hash() != pass1_hash_) {
-    op.ErrorWindow("The file " + sFileName_ +
-                   " changed after it was checked; nothing was posted. Start a new import to "
-                   "check it again.");
-    return ImportOutcome::kStopped;
-  }
-  reader.Open(sFileName_);
 
   Posting posting(files_, op, now_);
   posting.SeedNumbers(first_je_, first_inv_);
@@ -233,8 +286,14 @@ ImportOutcome ImportRun::Pass2(RunOperator& op) {
   op.ProcessEvents();
 
   std::string line;
-  reader.NextLine(&line);  // the header
-  int64_t line_number = 1;
+  int64_t line_number = 0;
+  CsvLineReader reader(copy_fd);
+  if (::lseek(copy_fd, 0, SEEK_SET) != 0) {
+    op.ErrorWindow("The checked copy of " + sFileName_ +
+                   " could not be read: " + std::strerror(errno) + "; nothing was posted.");
+    return ImportOutcome::kStopped;
+  }
+  if (reader.NextLine(&line)) line_number = 1;  // the header
   const auto stop = [&](const std::string& reason) {
     op.ErrorWindow("Posting stopped at line " + std::to_string(line_number) + " [" + line +
                    "]: " + reason +
@@ -308,7 +367,12 @@ ImportOutcome ImportRun::Pass2(RunOperator& op) {
       if (summary_.first_inv.empty()) summary_.first_inv = summary_.last_inv;
     }
   }
-  reader.Close();
+  if (reader.failure() != CsvLineReader::Failure::kNone) {
+    op.ErrorWindow("Posting stopped at line " + std::to_string(line_number + 1) +
+                   ": the checked copy of " + sFileName_ + " could not be read (" +
+                   std::strerror(reader.failure_errno()) + "). The lines before it are posted.");
+    return ImportOutcome::kStopped;
+  }
   op.SetStatus("Done!");
   op_.ErrorWindow("You need to rebuild control totals and migrate accounting");
   return ImportOutcome::kPosted;

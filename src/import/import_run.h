@@ -11,6 +11,7 @@
 #include "context/client_files.h"
 #include "context/clock.h"
 #include "context/operator.h"
+#include "import/csv_reader.h"
 #include "posting/posting.h"
 #include "startup/run_values.h"
 
@@ -24,7 +25,8 @@ enum class ImportOutcome {
   kClean,        // pass 1 found no error (check only); nothing posted
   kPosted,       // pass 2 posted every row
   kErrors,       // pass 1 found errors; nothing posted
-  kSetupFailed,  // the run could not start (request, file set, CSV not found); nothing posted
+  kSetupFailed,  // the run could not start (request, file set, CSV not a readable file), or
+                 // the CSV could not be read to its end; nothing posted
   kStopped,      // posting stopped part-way; the rows before are posted whole
 };
 
@@ -63,7 +65,9 @@ class ImportRun {
   bool CheckRequest(const ImportRequest& request);
   // The start and pass 1 only: kClean, kErrors or kSetupFailed.
   ImportOutcome Check(const ImportRequest& request);
-  // The whole run: pass 2 follows a clean pass 1.
+  // The whole run: pass 2 follows a clean pass 1. Pass 1 reads the CSV once and keeps a private
+  // copy of the bytes it read (csv_file.h); pass 2 posts from that copy, so lines changed or
+  // added to the CSV after pass 1 read them are never posted.
   ImportOutcome Run(const ImportRequest& request);
 
   // What the last Check or Run did.
@@ -74,8 +78,12 @@ class ImportRun {
   // The start, pass 1 and, with `post`, pass 2.
   ImportOutcome Passes(const ImportRequest& request, bool post);
   bool Start(const ImportRequest& request, RunOperator& op);
-  bool Pass1(RunOperator& op);
-  ImportOutcome Pass2(RunOperator& op);
+  // Checks every line `reader` gives: kClean, kErrors, or kSetupFailed when the CSV could not
+  // be read to its end or the copy not written (the message is shown). `total` is the CSV's
+  // size, for the progress.
+  ImportOutcome Pass1(RunOperator& op, CsvLineReader& reader, uint64_t total);
+  // Posts the lines of `copy_fd`, read from its start.
+  ImportOutcome Pass2(RunOperator& op, int copy_fd);
   void End(RunOperator& op);
 
   ClientFileSet& files_;
@@ -86,8 +94,8 @@ class ImportRun {
   // Run values: the agency padded to 2, the posting date as mm/dd/yyyy, the CSV's path.
   std::string sAgy_, sEffDate_, sFileName_;
   int32_t first_je_ = 0, first_inv_ = 0;
-  uint64_t pass1_size_ = 0, pass1_hash_ = 0;
   int64_t je_needed_ = 0, inv_needed_ = 0;
+  std::string copy_folder_;  // where the private copy of the CSV is made
 };
 
 }  // namespace quillmere

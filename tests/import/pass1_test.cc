@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "import/csv_reader.h"
 #include "import/import_run.h"
 #include "support/fixture_agency.h"
 #include "support/test_support.h"
@@ -170,6 +171,115 @@ TEST_F(Pass1Test, MissingCsvEndsTheRunWithItsName) {
   request.posting_date = "12/31/2024";
   EXPECT_EQ(run_.Check(request), ImportOutcome::kSetupFailed);
   EXPECT_THAT(op_.errors, ElementsAre(request.csv_path + " not found"));
+}
+
+// The CSV must be a file that can be read to its end: anything else ends the run before any
+// row is read, its reason in the message and the run log.
+TEST_F(Pass1Test, CsvThatIsNotAReadableFileEndsTheRunWithTheReason) {
+  const struct {
+    std::string path;
+    std::string want;
+  } kCases[] = {
+      {dir_.path().string(), dir_.path().string() + " not found: it is a folder, not a file"},
+      {"/dev/null", "/dev/null not found: it is a device, not a file"},
+      {dir_.File("balances.csv") + "/x",
+       dir_.File("balances.csv") + "/x not found: Not a directory"},
+      // A regular file whose reading fails (the kernel gives EIO for this one).
+      {"/proc/self/mem",
+       "/proc/self/mem could not be read at line 1: Input/output error; nothing was posted."},
+  };
+  testing::WriteFile(dir_.File("balances.csv"), "GL,Name,SubType,Normal,Dept,Value\n");
+  for (const auto& c : kCases) {
+    testing::RecordingOperator op;
+    ImportRun run(files_, op);
+    ImportRequest request{"01", "12/31/2024", c.path};
+    EXPECT_EQ(run.Check(request), ImportOutcome::kSetupFailed) << c.path;
+    EXPECT_THAT(op.errors, ElementsAre(c.want));
+    const std::string log = run.summary().run_log;
+    EXPECT_THAT(
+        RunLogLines(log.substr(log.rfind('/') + 1)),
+        ElementsAre("Pass1, error scan", "Posting Balances Effective [12/31/2024]", c.want));
+    EXPECT_FALSE(files_.log().is_open()) << c.path;
+  }
+}
+
+// A header that shows the file cannot be read as a balance sheet is an error of line 1; the
+// rows after such a header are counted but not checked, each would only repeat the fault.
+TEST_F(Pass1Test, HeaderThatShowsAFileReadWronglyIsAnError) {
+  const std::string row1 = "4000,Commission,NONE,Credit,GA,-1500.00";
+  const std::string row2 = "1120,Clients,C001,Debit,GA,250.10";
+  const struct {
+    std::string csv;
+    std::vector<Pass1Error> want;
+    int64_t rows;
+  } kCases[] = {
+      // CR line ends: the whole file is the header; its first 60 characters are shown.
+      {"GL,Name,SubType,Normal,Dept,Value\r" + row1 + "\r" + row2 + "\r",
+       {{1, "Lone CR line ends: save the file with CR LF or LF line ends",
+         "GL,Name,SubType,Normal,Dept,Value\\x0D4000,Commission,NONE,Credi"}},
+       0},
+      {"GL,Name,SubType,Normal,Dept,Value\rx\r\n" + row1 + "\r\n",
+       {{1, "Lone CR line ends: save the file with CR LF or LF line ends",
+         "GL,Name,SubType,Normal,Dept,Value\\x0Dx"}},
+       1},
+      {"GL;Name;SubType;Normal;Dept;Value\r\n4000;Commission;NONE;Credit;GA;-1500,00\r\n",
+       {{1, "Semicolon-separated file: save it with commas", "GL;Name;SubType;Normal;Dept;Value"}},
+       1},
+      {"GL,Name;Memo,SubType,Normal,Dept,Value\n" + row1 + "\n", {}, 1},  // commas too
+      // No header: the first balance would be lost.
+      {row1 + "\r\n" + row2 + "\r\n",
+       {{1, "First line is a balance row, not the header", row1}},
+       1},
+      {"4000,Commission,NONE,Credit,GA,0\r\n" + row2 + "\r\n", {}, 1},  // a zero row: nothing lost
+      {"9999,Not in the chart,NONE,Credit,GA,5\r\n" + row2 + "\r\n", {}, 1},
+      {"GL,Name,SubType,Normal,Dept,Value\r\n" + row1 + "\r\n", {}, 1},
+  };
+  for (const auto& c : kCases) {
+    testing::RecordingOperator op;
+    ImportRun run(files_, op);
+    testing::WriteFile(dir_.File("balances.csv"), c.csv);
+    EXPECT_EQ(run.Check({"01", "12/31/2024", dir_.File("balances.csv")}),
+              c.want.empty() ? ImportOutcome::kClean : ImportOutcome::kErrors)
+        << c.csv;
+    EXPECT_EQ(run.summary().errors, c.want) << c.csv;
+    EXPECT_EQ(run.summary().rows, c.rows) << c.csv;
+  }
+}
+
+// A code holding a control byte (NUL, ESC, CR as data ...) would be stored as it is; the error
+// line shows each such byte as \xNN, in the code and in the line.
+TEST_F(Pass1Test, ControlCharacterInACodeIsAnError) {
+  const struct {
+    std::string row;
+    std::vector<std::string> want;  // the run log's error lines
+  } kCases[] = {
+      {"4000,Cash,AB\x1b[0m,Debit,GA,5",
+       {"Control character in SubType [AB\\x1B[0m] in line [4000,Cash,AB\\x1B[0m,Debit,GA,5]"}},
+      {std::string("4000,Cash,A\0B,Debit,GA,5", 24),
+       {"Control character in SubType [A\\x00B] in line [4000,Cash,A\\x00B,Debit,GA,5]"}},
+      {"4000,Cash,C001\r,Debit,GA,5",  // a lone CR is data
+       {"Control character in SubType [C001\\x0D] in line [4000,Cash,C001\\x0D,Debit,GA,5]"}},
+      {"4000\t,Cash,NONE,Debit,GA,5",
+       {"Control character in GL [4000\\x09] in line [4000\\x09,Cash,NONE,Debit,GA,5]",
+        "GL not found [4000\\x09] in line [4000\\x09,Cash,NONE,Debit,GA,5]",
+        "GL longer than 4 characters [4000\\x09] in line [4000\\x09,Cash,NONE,Debit,GA,5]"}},
+      {"4000,Cash,NONE,Debit,G\x7f,5",
+       {"Control character in Dpt [G\\x7F] in line [4000,Cash,NONE,Debit,G\\x7F,5]",
+        "Dpt not found [G\\x7F] in line [4000,Cash,NONE,Debit,G\\x7F,5]"}},
+      {"4000,Cash,A\x1b,Debit,GA,0", {}},     // a zero row stores nothing
+      {"4000,Ca\x01sh,NONE,Debit,GA,5", {}},  // the name is never stored
+  };
+  for (const auto& c : kCases) {
+    testing::RecordingOperator op;
+    ImportRun run(files_, op);
+    testing::WriteFile(dir_.File("balances.csv"), "GL,Name,SubType,Normal,Dept,Value\n" + c.row);
+    EXPECT_EQ(run.Check({"01", "12/31/2024", dir_.File("balances.csv")}),
+              c.want.empty() ? ImportOutcome::kClean : ImportOutcome::kErrors)
+        << ShowControlBytes(c.row);
+    std::vector<std::string> logged;
+    for (const Pass1Error& e : run.summary().errors) logged.push_back(e.RunLogLine());
+    EXPECT_EQ(logged, c.want) << ShowControlBytes(c.row);
+  }
 }
 
 TEST_F(Pass1Test, RequestsThatCannotStartDoNothing) {

@@ -1,16 +1,23 @@
 // Whole import runs on the real record-file store and, where the Policy table is involved, the
 // private MariaDB: a golden run compared record by record with files written by hand from the
 // record layouts, a CSV posted twice, and the ways a run stops or carries on after a failure.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 #include <tuple>
 
 #include "db/sql_policy_table.h"
+#include "import/csv_reader.h"
 #include "import/import_run.h"
 #include "recfiles/CBtrvKafImport.h"
 #include "support/fixture_agency.h"
@@ -101,6 +108,16 @@ void PutRecord(const char* file, const std::string& record) {
   uint32_t length = static_cast<uint32_t>(record.size());
   EXPECT_EQ(ReplaceByKey(handle, record.data(), &length), 0);
   (void)btrClose(handle);
+}
+
+// A line of document `number` of agency 01 as the host stores it: `type` 'J' or 'I', and a
+// line that is not the document's first (any line marks the number as used).
+void PutDocumentLine(char type, int number) {
+  rJckiRec line;
+  Blank(&line);
+  const std::string key = std::string("01") + type + std::to_string(number) + "01300";
+  std::memcpy(&line, key.data(), key.size());
+  PutRecord("jcki", std::string(reinterpret_cast<const char*>(&line), sizeof line));
 }
 
 // The fixture agency's master records for agency " 5" (code "5" typed in the window).
@@ -400,13 +417,79 @@ TEST_F(RecordRunTest, TheLastInvoiceNumberIsUsedAndNeverPassed) {
   EXPECT_THAT(Documents("01"), ElementsAre("I999999", "J100001"));
 }
 
-// Pass 1 counts numbers, not free numbers: when the last numbers are taken, pass 2 stops before
-// the row that would need a seventh digit instead of storing a cut number.
-TEST_F(RecordRunTest, RunningOutOfFreeInvoiceNumbersStopsBeforeTheRow) {
-  rJckiRec host;
-  Blank(&host);
-  std::memcpy(&host, "01I99999801300", 14);  // a line of invoice 999998, not its first
-  PutRecord("jcki", std::string(reinterpret_cast<const char*>(&host), sizeof host));
+// The check counts the free numbers pass 2 will draw, passing over numbers already in use, so
+// a file pass 2 would run out of numbers for is refused before anything is posted; with just
+// enough free numbers it is posted, and no number is cut to six digits.
+TEST_F(RecordRunTest, TheCheckCountsTheFreeNumbersAboveTheStartingNumbers) {
+  const std::string ordinary = "4000,Commission Income,NONE,Credit,GA,100\r\n";
+  const std::string control = "1120,Client Receivables,C001,Debit,GA,50\r\n";
+  const std::vector<std::pair<char, int>> je_in_use = {{'J', 999991}, {'J', 999992}, {'J', 999993},
+                                                       {'J', 999994}, {'J', 999995}, {'J', 999996}};
+  const std::vector<std::pair<char, int>> inv_in_use = {{'I', 999996}, {'I', 999998}};
+  const struct {
+    int64_t je, inv;
+    std::vector<std::pair<char, int>> in_use;
+    std::string rows;
+    std::string want_error;              // "" when the file is posted
+    std::vector<std::string> documents;  // then the agency's documents afterwards
+  } kCases[] = {
+      // Nine numbers above 999990: enough for four rows by count, but six are in use.
+      {999990,
+       500000,
+       je_in_use,
+       ordinary + ordinary + ordinary + ordinary,
+       "Starting JE Number [999990] leaves 3 numbers below 1000000 for 4 journal entries; 6 "
+       "numbers above it are in use",
+       {}},
+      {999990,
+       500000,
+       je_in_use,
+       ordinary + ordinary + ordinary,
+       "",
+       {"J999991", "J999992", "J999993", "J999994", "J999995", "J999996", "J999997", "J999998",
+        "J999999"}},
+      {100000,
+       999995,
+       inv_in_use,
+       control + control + control,
+       "Starting Inv Number [999995] leaves 2 numbers below 1000000 for 3 invoices; 2 numbers "
+       "above it are in use",
+       {}},
+      {100000,
+       999995,
+       inv_in_use,
+       control + control,
+       "",
+       {"I999996", "I999997", "I999998", "I999999", "J100001", "J100002"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.want_error.empty() ? c.documents.back() : c.want_error);
+    testing::TempDir dir;
+    testing::MakeFixtureAgency(dir.path());
+    for (const auto& [type, number] : c.in_use) PutDocumentLine(type, number);
+    testing::RecordingOperator op;
+    testing::WriteFile(dir.File("b.csv"), "GL,Name,SubType,Normal,Dept,Value\r\n" + c.rows);
+    ClientFileSet files(
+        nullptr, [] { return std::string("T"); }, dir.path().string());
+    ImportRun run(files, op, [] { return kNow; });
+    const ImportOutcome outcome = run.Run({"01", "12/31/2024", dir.File("b.csv"), c.je, c.inv});
+    if (c.want_error.empty()) {
+      EXPECT_EQ(outcome, ImportOutcome::kPosted);
+      EXPECT_THAT(Documents("01"), ElementsAreArray(c.documents));
+    } else {
+      EXPECT_EQ(outcome, ImportOutcome::kErrors);
+      EXPECT_THAT(run.summary().errors, ElementsAre(Pass1Error{0, c.want_error, ""}));
+      EXPECT_EQ(testing::DumpRecords("jcki").size(), c.in_use.size());
+      EXPECT_THAT(testing::DumpRecords("desc"), IsEmpty());
+    }
+  }
+}
+
+// Another program may take numbers after the check: pass 2 then stops before the row that
+// would need a seventh digit instead of storing a cut number.
+TEST_F(RecordRunTest, NumbersTakenAfterTheCheckStopTheRunBeforeTheRow) {
+  op_.on_status = "Processing";
+  op_.hook = [] { PutDocumentLine('I', 999998); };
   ImportRequest request;
   request.first_inv_number = 999997;
   EXPECT_EQ(Run("1120,Client Receivables,C001,Debit,GA,50\r\n"
@@ -422,7 +505,58 @@ TEST_F(RecordRunTest, RunningOutOfFreeInvoiceNumbersStopsBeforeTheRow) {
   EXPECT_THAT(RunLog(), Contains(op_.errors[0]));
 }
 
-TEST_F(RecordRunTest, AFileChangedAfterTheCheckIsNotPosted) {
+// Each amount text of a row as it is posted ("# GL" line's amount, or ZERO-SKIPPED) or the
+// check's error line for it: a comma never changes an amount silently.
+TEST_F(RecordRunTest, AmountTextsArePostedAsWrittenOrRefused) {
+  const struct {
+    std::string amount;  // the Value column and what follows it
+    bool posted;
+    std::string want;  // the amount pass 2 logs, or the error line of the check
+  } kCases[] = {
+      {"1500.00", true, "   1500.00"},
+      {"1500.00,123", true, "   1500.00"},  // a reference number after a whole amount
+      {"1234,note", true, "   1234.00"},
+      {"\"$1,234.50\"", true, "   1234.50"},
+      {"\"-$12,345.67\"", true, " -12345.67"},
+      {"\"1,234,567\",", true, "1234567.00"},
+      {"0", true, "ZERO-SKIPPED"},
+      {"\"0.0\",", true, "ZERO-SKIPPED"},
+      {"1234,56", false, "Amount split at a comma (1234,56)"},
+      {"0,50", false, "Amount split at a comma (0,50)"},  // not a zero row
+      {"$1,234.50", false, "Amount split at a comma ($1,234.50)"},
+      {"\"1234,56\"", false, "Amount with a comma that is not a thousands separator (1234,56)"},
+      {"\"1.234,50\"", false, "Amount with a comma that is not a thousands separator (1.234,50)"},
+      {"\"500.00", false, "Amount without its closing quote (\"500.00)"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.amount);
+    testing::TempDir dir;
+    testing::MakeFixtureAgency(dir.path());
+    const std::string row = "4000,Commission Income,NONE,Credit,GA," + c.amount;
+    testing::WriteFile(dir.File("b.csv"), "GL,Name,SubType,Normal,Dept,Value\r\n" + row + "\r\n");
+    testing::RecordingOperator op;
+    ClientFileSet files(
+        nullptr, [] { return std::string("T"); }, dir.path().string());
+    ImportRun run(files, op, [] { return kNow; });
+    const ImportOutcome outcome = run.Run({"01", "12/31/2024", dir.File("b.csv"), 100000, 500000});
+    const std::vector<std::string> log = RunLogAfterFileSet(dir.File("balances_T.txt"));
+    if (c.posted) {
+      EXPECT_EQ(outcome, ImportOutcome::kPosted);
+      EXPECT_THAT(log, Contains("# GL [4000] SGL [      ] date [12/31/2024] Dpt [GA] Amt [" +
+                                c.want + "]"));
+      EXPECT_EQ(testing::DumpRecords("jcki").size(), c.want == "ZERO-SKIPPED" ? 0u : 1u);
+    } else {
+      EXPECT_EQ(outcome, ImportOutcome::kErrors);
+      EXPECT_THAT(run.summary().errors, ElementsAre(Pass1Error{2, c.want, row}));
+      EXPECT_THAT(log, Contains(c.want + " in line [" + row + "]"));
+      EXPECT_THAT(testing::DumpRecords("jcki"), IsEmpty());
+    }
+  }
+}
+
+// Pass 2 posts the bytes pass 1 checked, from its private copy: whatever happens to the CSV
+// after the check is not posted and does not stop the run.
+TEST_F(RecordRunTest, AFileChangedAfterTheCheckPostsWhatWasChecked) {
   const std::string rows =
       "4000,Commission Income,NONE,Credit,GA,100.00\r\n"
       "1120,Client Receivables,C001,Debit,GA,50\r\n";
@@ -430,24 +564,19 @@ TEST_F(RecordRunTest, AFileChangedAfterTheCheckIsNotPosted) {
   const struct {
     const char* change;
     std::function<void(const std::string&)> apply;
-    std::string want_error;
   } kCases[] = {
       {"same size, another amount",
        [&](const std::string& path) {
          testing::WriteFile(path, header +
                                       "4000,Commission Income,NONE,Credit,GA,900.00\r\n"
                                       "1120,Client Receivables,C001,Debit,GA,50\r\n");
-       },
-       " changed after it was checked; nothing was posted. Start a new import to check it "
-       "again."},
+       }},
       {"a row added",
        [&](const std::string& path) {
-         testing::WriteFile(path, header + rows + "5000,Office Expense,NONE,Debit,GA,7\r\n");
-       },
-       " changed after it was checked; nothing was posted. Start a new import to check it "
-       "again."},
-      {"removed", [](const std::string& path) { std::filesystem::remove(path); },
-       " could not be opened again; nothing was posted."},
+         testing::WriteFile(path, header + rows + "9999,Not in the chart,NONE,Debit,ZZ,7\r\n");
+       }},
+      {"emptied", [](const std::string& path) { testing::WriteFile(path, ""); }},
+      {"removed", [](const std::string& path) { std::filesystem::remove(path); }},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.change);
@@ -460,18 +589,160 @@ TEST_F(RecordRunTest, AFileChangedAfterTheCheckIsNotPosted) {
     ClientFileSet files(
         nullptr, [] { return std::string("T"); }, dir.path().string());
     ImportRun run(files, op, [] { return kNow; });
-    EXPECT_EQ(run.Run({"01", "12/31/2024", csv, 100000, 500000}), ImportOutcome::kStopped);
-    ASSERT_EQ(op.errors.size(), 1u);
-    EXPECT_THAT(op.errors[0], HasSubstr(csv));
-    EXPECT_THAT(op.errors[0], EndsWith(c.want_error));
-    EXPECT_THAT(testing::DumpRecords("jcki"), IsEmpty());
-    EXPECT_THAT(testing::DumpRecords("desc"), IsEmpty());
-    EXPECT_THAT(testing::DumpRecords("pol"), IsEmpty());
+    EXPECT_EQ(run.Run({"01", "12/31/2024", csv, 100000, 500000}), ImportOutcome::kPosted);
+    EXPECT_THAT(op.errors, ElementsAre(kClosing));
+    EXPECT_EQ(run.summary().posted, 2);
+    EXPECT_THAT(Documents("01"), ElementsAre("I500001", "J100001", "J100002"));
     const std::vector<std::string> log = RunLogAfterFileSet(dir.File("balances_T.txt"));
-    EXPECT_THAT(
-        log, ElementsAre("Pass1, error scan", "Posting Balances Effective [12/31/2024]",
-                         "pass 2 - loading", op.errors[0],
-                         "1 message was shown during this run; each is written above", "All done"));
+    EXPECT_THAT(log, Contains("# GL [4000] SGL [      ] date [12/31/2024] Dpt [GA] Amt [    "
+                              "100.00]"));
+    EXPECT_THAT(log, Not(Contains(StartsWith("# GL [9999]"))));
+  }
+}
+
+// The open descriptors whose file is in `folder` and has no name left.
+std::vector<int> UnnamedFilesIn(const std::filesystem::path& folder) {
+  std::vector<int> fds;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+    if (!error && target.rfind(folder.string() + "/", 0) == 0 && target.size() > 10 &&
+        target.compare(target.size() - 10, 10, " (deleted)") == 0) {
+      fds.push_back(std::stoi(entry.path().filename().string()));
+    }
+  }
+  return fds;
+}
+
+// Sets an environment variable for the life of the object, then puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// A balance sheet whose rows go past `bytes`: a posted row, zero rows, a posted row at the end.
+std::string CsvLongerThan(size_t bytes) {
+  std::string csv =
+      "GL,Name,SubType,Normal,Dept,Value\r\n4000,Commission Income,NONE,Credit,GA,100\r\n";
+  while (csv.size() <= bytes + 100) csv += "4000,Zero row,NONE,Credit,GA,0\r\n";
+  return csv + "5000,Office Expense,NONE,Debit,GA,7\r\n";
+}
+
+// The number of the line of `csv` that holds byte `at` (the header is line 1).
+int64_t LineHolding(const std::string& csv, size_t at) {
+  return 1 + std::count(csv.begin(), csv.begin() + static_cast<std::ptrdiff_t>(at), '\n');
+}
+
+// The private copy exists only while the run needs it: owner-only, without a name in the
+// temporary folder. A copy that fails to read in pass 2 stops the run at the line it could
+// not read; the lines before it stay posted.
+TEST_F(RecordRunTest, PostsFromAPrivateCopyAndStopsAtALineItCannotRead) {
+  testing::TempDir copies;
+  const ScopedEnv tmpdir("TMPDIR", copies.path().string());
+  const std::string csv = CsvLongerThan(CsvLineReader::kChunkSize);
+  testing::WriteFile(csv_, csv);
+  // The first read of the copy ends before this line.
+  const int64_t failing_line = LineHolding(csv, CsvLineReader::kChunkSize);
+  HookedOperator op;
+  op.on_status = "Pass 2: Import [4000][NONE]";
+  bool swapped = false;
+  op.hook = [&] {
+    if (swapped) return;
+    swapped = true;
+    EXPECT_TRUE(std::filesystem::is_empty(copies.path())) << "the copy has no name";
+    const std::vector<int> fds = UnnamedFilesIn(copies.path());
+    ASSERT_EQ(fds.size(), 1u);
+    struct stat st {};
+    ASSERT_EQ(::fstat(fds[0], &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_size, static_cast<off_t>(csv.size()));
+    // The next read of the copy fails: a folder now stands behind its descriptor.
+    const int folder = ::open(copies.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(::dup2(folder, fds[0]), 0);
+    ::close(folder);
+  };
+  ClientFileSet files(
+      nullptr, [] { return std::string("T"); }, dir_.path().string());
+  ImportRun run(files, op, [] { return kNow; });
+  EXPECT_EQ(run.Run({"01", "12/31/2024", csv_, 100000, 500000}), ImportOutcome::kStopped);
+
+  const std::string stopped = "Posting stopped at line " + std::to_string(failing_line) +
+                              ": the checked copy of " + csv_ +
+                              " could not be read (Is a directory). The lines before it are "
+                              "posted.";
+  EXPECT_THAT(op.errors, ElementsAre(stopped));
+  EXPECT_THAT(Documents("01"), ElementsAre("J100001"));
+  const std::vector<std::string> log = RunLog();
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_THAT(std::vector<std::string>(log.end() - 3, log.end()),
+              ElementsAre(stopped, "1 message was shown during this run; each is written above",
+                          "All done"));
+  EXPECT_THAT(UnnamedFilesIn(copies.path()), IsEmpty()) << "the copy is closed";
+  EXPECT_TRUE(std::filesystem::is_empty(copies.path()));
+}
+
+// The copy cannot be made, or not written whole (here the file size limit stands for a full
+// disk): the run ends before anything is posted. A check makes no copy.
+TEST_F(RecordRunTest, ACopyThatCannotBeMadeOrWrittenPostsNothing) {
+  testing::TempDir copies;
+  const std::string csv = CsvLongerThan(3 * CsvLineReader::kChunkSize);
+  // The copy of the third read would go past the limit.
+  const int64_t failing_line = LineHolding(csv, 2 * CsvLineReader::kChunkSize);
+  const struct {
+    std::string tmpdir;
+    rlim_t file_size_limit;
+    std::string want;
+  } kCases[] = {
+      {copies.File("nosuch"), RLIM_INFINITY,
+       "No private copy of " + csv_ + " could be made in " + copies.File("nosuch") +
+           ": No such file or directory; nothing was posted."},
+      {copies.path().string(), 2 * CsvLineReader::kChunkSize,
+       "The private copy of " + csv_ + " could not be written in " + copies.path().string() +
+           " at line " + std::to_string(failing_line) + ": File too large; nothing was posted."},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.want);
+    testing::TempDir dir;
+    testing::MakeFixtureAgency(dir.path());
+    testing::WriteFile(csv_, csv);
+    const ScopedEnv tmpdir("TMPDIR", c.tmpdir);
+    testing::RecordingOperator op;
+    ClientFileSet files(
+        nullptr, [] { return std::string("T"); }, dir.path().string());
+    ImportRun run(files, op, [] { return kNow; });
+    {
+      rlimit old{};
+      ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+      rlimit limited = old;
+      limited.rlim_cur = c.file_size_limit;
+      const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);  // a failed write, not a signal
+      ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+      EXPECT_EQ(run.Run({"01", "12/31/2024", csv_, 100000, 500000}), ImportOutcome::kSetupFailed);
+      ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+      std::signal(SIGXFSZ, old_handler);
+    }
+    EXPECT_THAT(op.errors, ElementsAre(c.want));
+    EXPECT_THAT(RunLogAfterFileSet(dir.File("balances_T.txt")), Contains(c.want));
+    EXPECT_THAT(testing::DumpRecords("jcki"), IsEmpty());
+    EXPECT_TRUE(std::filesystem::is_empty(copies.path()));
+
+    testing::RecordingOperator check_op;
+    ImportRun check(files, check_op, [] { return kNow; });
+    EXPECT_EQ(check.Check({"01", "12/31/2024", csv_, 100000, 500000}), ImportOutcome::kClean);
   }
 }
 
