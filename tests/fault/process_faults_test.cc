@@ -1,14 +1,17 @@
 // Faults that hit quillmere-cli as a whole process, against the real store and a real MariaDB:
 // SIGKILL in the middle of pass 2, the database server stopped in the middle of pass 2, a full
-// disk at a row's commit, a data directory the importing user cannot write, and two imports of
-// one file at once.
+// disk at a row's commit, a data directory the importing user cannot write, lines appended to
+// the CSV during pass 2, a CSV that is not a readable file, and two imports of one file at
+// once.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <random>
 #include <set>
 #include <thread>
@@ -259,6 +262,120 @@ TEST_F(ProcessFault, ReadOnlyDataDirectoryWritesNothing) {
   fs::permissions(data / kRecordStoreFileName, fs::perms::owner_read | fs::perms::owner_write);
   const std::vector<RowState> states = StatesOf(settings);
   for (size_t i = 0; i < states.size(); ++i) EXPECT_TRUE(states[i].absent()) << "row " << i;
+}
+
+// Lines appended to the CSV while pass 2 runs (an unknown GL, department and client, which the
+// check would refuse) are never posted: pass 2 posts the private copy of the checked bytes, and
+// that copy leaves nothing behind in the temporary folder.
+TEST_F(ProcessFault, LinesAppendedDuringPostingAreNeverPosted) {
+  TestDatabase db;
+  constexpr int kRows = 3000;
+  MakeTemplate(kRows, db.SettingsText());
+  TempDir run, copies;
+  const std::string settings = CopyStore(run.path());
+  ProcessOptions options;
+  options.environment = {"TMPDIR=" + copies.path().string()};
+  const pid_t pid = Spawn(ImportArgs(settings, run.path()), run.File("out.txt"), options);
+  LogWatcher log(run.path());
+  // The first row line: pass 1 has read the whole file.
+  ASSERT_TRUE(WaitForRows(&log, 1, pid)) << ReadFile(run.File("out.txt"));
+
+  const std::string csv = template_.File("balances.csv");
+  int appended = 0;
+  int appended_while_posting = 0;
+  std::optional<int> exit_code;
+  while (!(exit_code = ExitCodeIfEnded(pid)).has_value()) {
+    if (log.RowLines() < kRows) appended_while_posting = appended;
+    std::FILE* f = std::fopen(csv.c_str(), "ab");
+    ASSERT_NE(f, nullptr);
+    std::fputs(appended % 2 == 0 ? "9999,Unknown GL,NONE,Debit,ZZ,1.00\r\n"
+                                 : "1120,Unknown client,NOBODY,Debit,GA,2.00\r\n",
+               f);
+    std::fclose(f);
+    ++appended;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const std::string output = ReadFile(run.File("out.txt"));
+  ASSERT_EQ(*exit_code, 0) << output;
+  EXPECT_GT(appended_while_posting, 0) << "no line was appended while rows were posted";
+  EXPECT_THAT(output, HasSubstr("Rows read: " + std::to_string(kRows) + "\n"));
+  EXPECT_THAT(output, HasSubstr("Rows posted: " + std::to_string(kRows) + "\n"));
+  EXPECT_EQ(static_cast<int>(RowLines(RunLogIn(run.path())).size()), kRows);
+  EXPECT_EQ(WholePrefix(StatesOf(settings)), kRows);
+
+  ASSERT_EQ(QrtInitializeFauxBtrieve(settings.c_str(), ""), 0);
+  std::set<std::string> je_numbers;
+  for (const std::string& r : DumpRecords("jcki")) {
+    rJckiRec rec;
+    std::memcpy(&rec, r.data(), sizeof rec);
+    EXPECT_NE(std::string(rec.GlNum, sizeof rec.GlNum), "9999");
+    if (rec.TrnType[0] == 'J') je_numbers.insert(std::string(rec.TrnNum, sizeof rec.TrnNum));
+  }
+  CloseRecordStore();
+  EXPECT_EQ(je_numbers.size(), static_cast<size_t>(kRows));  // one journal entry per row
+  EXPECT_THAT(db.Rows("SELECT COUNT(*) FROM Policy WHERE CltNum LIKE '%NOBODY%'"),
+              ::testing::ElementsAre("0"));
+  EXPECT_TRUE(fs::is_empty(copies.path())) << "the private copy left a file behind";
+}
+
+// The CSV must be a regular file the user can read: a FIFO (whose open would wait for a
+// writer), an endless device, a folder, a file of another user or one whose reading fails
+// end `check` at once with exit 2 and the reason.
+TEST_F(ProcessFault, CsvThatIsNotAReadableFileEndsTheCheckPromptly) {
+  constexpr int kNobody = 65534;
+  TestDatabase db;
+  MakeTemplate(2, db.SettingsText());
+  TempDir run;
+  const std::string settings = CopyStore(run.path());
+  const std::string fifo = run.File("fifo.csv");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string private_csv = run.File("private.csv");
+  fs::copy_file(template_.File("balances.csv"), private_csv);
+  fs::permissions(private_csv, fs::perms::owner_read | fs::perms::owner_write);
+  // The user nobody may use the store and write its run log here, but not read private.csv.
+  fs::permissions(run.path(), fs::perms::all);
+  fs::permissions(run.path() / kRecordStoreFileName,
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                      fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
+
+  const struct {
+    std::string csv;
+    int as_user;
+    std::string want;
+  } kCases[] = {
+      {fifo, -1, fifo + " not found: it is a pipe, not a file"},
+      {"/dev/zero", -1, "/dev/zero not found: it is a device, not a file"},
+      {run.path().string(), -1, run.path().string() + " not found: it is a folder, not a file"},
+      {private_csv, kNobody, private_csv + " not found: Permission denied"},
+      {"/proc/self/mem", -1,
+       "/proc/self/mem could not be read at line 1: Input/output error; nothing was posted."},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.csv);
+    TempDir logs;
+    fs::permissions(logs.path(), fs::perms::all);
+    ProcessOptions options;
+    options.as_user = c.as_user;
+    const pid_t pid = Spawn({CliPath(), "check", "--settings", settings, "--agency", kAgency,
+                             "--date", kDate, "--csv", c.csv, "--log-dir", logs.path().string()},
+                            logs.File("out.txt"), options);
+    std::optional<int> exit_code;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!(exit_code = ExitCodeIfEnded(pid)).has_value() &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!exit_code) {
+      kill(pid, SIGKILL);
+      WaitFor(pid);
+      ADD_FAILURE() << "still running after 20 seconds";
+      continue;
+    }
+    const std::string output = ReadFile(logs.File("out.txt"));
+    EXPECT_EQ(*exit_code, 2) << output;
+    EXPECT_THAT(output, HasSubstr(c.want + "\n"));
+    EXPECT_THAT(ReadFile(RunLogIn(logs.path())), HasSubstr(c.want + "\r\n"));
+  }
 }
 
 TEST_F(ProcessFault, TwoImportsAtOnceLoseNothingAndNeverShareANumber) {
