@@ -287,12 +287,12 @@ ImportOutcome ImportRun::Pass2(RunOperator& op, int copy_fd) {
 
   std::string line;
   int64_t line_number = 0;
-  CsvLineReader reader(copy_fd);
   if (::lseek(copy_fd, 0, SEEK_SET) != 0) {
     op.ErrorWindow("The checked copy of " + sFileName_ +
                    " could not be read: " + std::strerror(errno) + "; nothing was posted.");
     return ImportOutcome::kStopped;
   }
+  CsvLineReader reader(copy_fd);
   if (reader.NextLine(&line)) line_number = 1;  // the header
   const auto stop = [&](const std::string& reason) {
     op.ErrorWindow("Posting stopped at line " + std::to_string(line_number) + " [" + line +
