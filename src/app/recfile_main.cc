@@ -1,12 +1,16 @@
 // quillmere-recfile: maintenance of the record-file store (create, load, dump, list, check).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -144,6 +148,43 @@ int RunList() {
   return 0;
 }
 
+// Reads the whole of `path`, which must be a regular file: a folder, a FIFO or a device is
+// refused (a folder would read as empty and "load" nothing; a FIFO could block for ever). The
+// open does not block, so a FIFO without a writer is refused too.
+bool ReadRegularFile(const std::string& path, std::string* data, std::string* error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0;
+  if (!ok) {
+    *error = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    *error = S_ISDIR(st.st_mode) ? "it is a folder, not a file" : "it is not a regular file";
+    ok = false;
+  } else {
+    (void)fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    data->clear();
+    char chunk[1 << 16];
+    for (;;) {
+      const ssize_t n = read(fd, chunk, sizeof chunk);
+      if (n > 0) {
+        data->append(chunk, static_cast<size_t>(n));
+      } else if (n == 0) {
+        break;
+      } else if (errno != EINTR) {
+        *error = std::strerror(errno);
+        ok = false;
+        break;
+      }
+    }
+  }
+  close(fd);
+  return ok;
+}
+
 int RunLoad(const Command& cmd) {
   if (cmd.words.size() != 3) return Usage("load needs NAME FILE");
   const std::string& name = cmd.words[1];
@@ -153,12 +194,9 @@ int RunLoad(const Command& cmd) {
   std::string data;
   if (path == "-") {
     data.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-  } else {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return Fail("cannot read " + path);
-    std::ostringstream content;
-    content << in.rdbuf();
-    data = content.str();
+    if (std::cin.bad()) return Fail("cannot read standard input; nothing loaded");
+  } else if (std::string error; !ReadRegularFile(path, &data, &error)) {
+    return Fail("cannot read " + path + ": " + error + "; nothing loaded");
   }
   std::vector<std::string> records;
   std::string error;

@@ -79,7 +79,7 @@ int16_t Store::Open(const std::string& data_dir, const std::string& host_setting
       " key_length INTEGER NOT NULL)";
   if ((rc = Exec("PRAGMA journal_mode=WAL")) != SQLITE_OK ||
       (rc = Exec("PRAGMA synchronous=NORMAL")) != SQLITE_OK ||
-      (rc = Exec(create_catalogue.c_str())) != SQLITE_OK ||
+      (create && (rc = Exec(create_catalogue.c_str())) != SQLITE_OK) ||
       (rc = begin_.Prepare(db_, "BEGIN IMMEDIATE")) != SQLITE_OK ||
       (rc = commit_.Prepare(db_, "COMMIT")) != SQLITE_OK ||
       (rc = rollback_.Prepare(db_, "ROLLBACK")) != SQLITE_OK ||

@@ -1,8 +1,10 @@
 // Store administration, for quillmere-recfile and the tests: creating a record file, listing
 // the files, and the integrity check.
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "recfiles/btrv_layout.h"
 #include "recfiles/encodings.h"
 #include "recfiles/sqlite_store.h"
 
@@ -72,8 +74,27 @@ int16_t Store::Check(std::string* report) {
     return kStatusNotOpen;
   }
   std::string problems;
+  // Without its catalogue the file is no record store (an empty or foreign database), whatever
+  // SQLite's own check says of it.
+  Statement catalogue;
+  int rc = catalogue.Prepare(db_,
+                             "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                             "name = ?1");
+  if (rc == SQLITE_OK) {
+    sqlite3_bind_text(catalogue.get(), 1, kCatalogue, -1, SQLITE_STATIC);
+    rc = sqlite3_step(catalogue.get());
+  }
+  if (rc != SQLITE_ROW) {
+    *report = std::string("cannot read the store: ") + sqlite3_errmsg(db_);
+    return StatusFromSqlite(rc) == kStatusLocked ? kStatusLocked : kStatusIoError;
+  }
+  if (sqlite3_column_int64(catalogue.get(), 0) == 0) {
+    *report = std::string("the catalogue of record files (table ") + kCatalogue +
+              ") is missing: this is not a record store, or it was damaged";
+    return kStatusIoError;
+  }
   Statement integrity;
-  int rc = integrity.Prepare(db_, "PRAGMA integrity_check");
+  rc = integrity.Prepare(db_, "PRAGMA integrity_check");
   if (rc == SQLITE_OK) {
     while ((rc = sqlite3_step(integrity.get())) == SQLITE_ROW) {
       const std::string line =
@@ -89,6 +110,21 @@ int16_t Store::Check(std::string* report) {
   if (const int16_t status = ListFiles(&files); status != kStatusOk) {
     *report = "cannot read the catalogue";
     return status;
+  }
+  for (const StandardFile& standard : kStandardFiles) {
+    const auto it = std::find_if(files.begin(), files.end(), [&](const RecordFileInfo& info) {
+      return AsciiLower(info.name) == standard.name;
+    });
+    if (it == files.end()) {
+      problems += std::string(standard.name) +
+                  ": missing (a standard record file; quillmere-recfile init creates it)\n";
+    } else if (it->record_length != standard.record_length ||
+               it->key_length != standard.key_length) {
+      problems += it->name + ": record length " + std::to_string(it->record_length) +
+                  " and key length " + std::to_string(it->key_length) + ", the host's file has " +
+                  std::to_string(standard.record_length) + " and " +
+                  std::to_string(standard.key_length) + "\n";
+    }
   }
   for (const RecordFileInfo& info : files) {
     if (info.record_length == 0 || info.key_length == 0 || info.key_length > info.record_length) {

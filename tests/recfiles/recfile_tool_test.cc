@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <string>
@@ -168,6 +169,8 @@ TEST_F(RecfileToolTest, FailuresExitNonZeroWithAMessage) {
   const std::string good = "K1" + std::string(62, 'x') + "\n";
   WriteFile(dir_.File("short.bin"), good + "K2 too short\n");
   WriteFile(dir_.File("bad.hex"), std::string(128, '0') + "\n" + std::string(127, '0') + "g\n");
+  const std::string fifo = dir_.File("records.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const struct {
     std::string args;
     int want_exit;
@@ -183,6 +186,13 @@ TEST_F(RecfileToolTest, FailuresExitNonZeroWithAMessage) {
       {"--dir " + store + " load nosuch " + dir_.File("short.bin"), 1, "no record file nosuch"},
       {"--dir " + store + " dump nosuch", 1, "no record file nosuch"},
       {"--dir " + store + " load desc " + dir_.File("absent.bin"), 1, "cannot read"},
+      // Not a regular file: refused, never "loaded 0 record(s)", never blocked on a FIFO.
+      {"--dir " + store + " load desc " + empty_dir, 1,
+       "cannot read " + empty_dir + ": it is a folder, not a file; nothing loaded"},
+      {"--dir " + store + " load desc " + fifo, 1,
+       "cannot read " + fifo + ": it is not a regular file; nothing loaded"},
+      {"--dir " + store + " load desc /dev/zero", 1,
+       "cannot read /dev/zero: it is not a regular file; nothing loaded"},
       {"--dir " + store + " create desc --reclen 64 --keylen 11", 1, "desc exists already"},
       {"--dir " + store + " create x --reclen 4 --keylen 5", 1, "do not fit"},
       {"--dir " + store + " create x --reclen 4", 2, "create needs NAME --reclen N --keylen K"},
@@ -211,6 +221,47 @@ TEST_F(RecfileToolTest, LoadIntoALockedStoreLoadsNothing) {
   EXPECT_EQ(load.exit_code, 1);
   EXPECT_THAT(load.err, HasSubstr("status is 85 (the store is locked by another process)"));
   EXPECT_THAT(Tool(Dir() + " dump desc").out, IsEmpty());
+}
+
+// Runs SQL on the store file directly, as a damaged or hand-edited store would be.
+void Sql(const std::filesystem::path& store, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+  sqlite3_close(db);
+}
+
+TEST_F(RecfileToolTest, CheckFailsOnAStoreWithoutItsCatalogueOrFilesAndNamesWhatIsWrong) {
+  const struct {
+    std::string name;
+    std::string sql;  // run on an initialised store
+    std::vector<std::string> want;
+  } kCases[] = {
+      {"pol dropped",
+       "DROP TABLE pol; DELETE FROM recfile_catalogue WHERE name = 'pol'",
+       {"pol: missing (a standard record file; quillmere-recfile init creates it)"}},
+      {"two files dropped",
+       "DROP TABLE jcki; DROP TABLE ap; DELETE FROM recfile_catalogue WHERE name IN ('jcki', 'ap')",
+       {"ap: missing", "jcki: missing"}},
+      {"table gone, catalogue kept",
+       "DROP TABLE desc",
+       {"desc: catalogued but its table is missing"}},
+      {"wrong lengths",
+       "UPDATE recfile_catalogue SET record_length = 100 WHERE name = 'jcki'",
+       {"jcki: record length 100 and key length 14, the host's file has 99 and 14"}},
+      {"no catalogue",
+       "DROP TABLE recfile_catalogue",
+       {"the catalogue of record files (table recfile_catalogue) is missing"}},
+  };
+  for (const auto& c : kCases) {
+    TempDir dir;
+    const std::string args = "--dir " + dir.path().string();
+    ASSERT_EQ(Tool(args + " init").exit_code, 0);
+    Sql(dir.path() / kRecordStoreFileName, c.sql);
+    const ToolRun check = Tool(args + " check");
+    EXPECT_EQ(check.exit_code, 1) << c.name;
+    for (const std::string& want : c.want) EXPECT_THAT(check.err, HasSubstr(want)) << c.name;
+  }
 }
 
 }  // namespace
