@@ -206,9 +206,12 @@ int Main(int argc, char** argv) {
   for (const SettingsProblem& problem : site.settings.problems) {
     std::cerr << "quillmere-cli: " << problem.Message() << "\n";
   }
+  if (!connected && !site.connection_failed) {  // a setting that cannot work: nothing was tried
+    std::cerr << "quillmere-cli: " << error << "\n";
+    return kExitSetupFailed;
+  }
   if (site.store_status != 0) {
-    std::cerr << "quillmere-cli: the record files of " << site.settings_path
-              << " cannot be opened, status is " << site.store_status << "\n";
+    std::cerr << "quillmere-cli: " << site.store_message << "\n";
     return kExitSetupFailed;
   }
   if (!connected) {

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "context/clock.h"
+#include "recfiles/record_store.h"
 
 namespace quillmere {
 
@@ -47,7 +48,8 @@ bool ClientFileSet::CreateRunLog(std::string* error) {
   return false;
 }
 
-bool ClientFileSet::OpenClientFiles(Operator& op, std::string* error) {
+bool ClientFileSet::OpenClientFiles(Operator& op, std::span<const StandardFile> needed,
+                                    std::string* error) {
   if (!CreateRunLog(error)) return false;
 
   struct Step {
@@ -65,13 +67,32 @@ bool ClientFileSet::OpenClientFiles(Operator& op, std::string* error) {
       {&TransNDXFilePtr_, kTransFile, "Unable to open Trans file ", "Opened TransNDX file ["},
       {&PolFilePtr_, kPolFile, "Unable to open pol file ", "Opened Pol file ["},
   };
+  std::string failures;  // one line per failed open
+  std::string previous;  // the line of the step before: "ap" twice gives one line
+  bool needed_failed = false;
   for (const Step& step : steps) {
     const std::string name = step.file.name;
     if (!step.handle->is_open()) {
       const int16_t status = step.handle->Open(name, step.file.record_length);
-      if (status != 0) op.ErrorWindow(StatusMessage(step.what + name, status));
+      if (status != 0) {
+        const std::string line =
+            StatusMessage(step.what + name + " (" + RecordStoreError() + ")", status);
+        if (line != previous) failures += line + "\n";
+        previous = line;
+        for (const StandardFile& file : needed) {
+          if (name == file.name) needed_failed = true;
+        }
+      }
     }
     if (step.log_line != nullptr) fOutput_.Line(step.log_line + name + "]");
+  }
+  if (needed_failed) {
+    *error = failures + "Nothing was done.";
+    return false;
+  }
+  if (!failures.empty()) {
+    failures.pop_back();
+    op.ErrorWindow(failures);
   }
 
   if (policy_table_ != nullptr && !policy_table_open_) {

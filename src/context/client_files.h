@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 
 #include "context/operator.h"
@@ -25,6 +26,12 @@ std::string StringDateStamp(std::string_view date_text, std::string_view time_te
 // The stamp of the current local time, date as M/D/YYYY and time as H:MM:SS AM/PM.
 std::string StringDateStamp();
 
+// The record files each operation reads or writes (OpenClientFiles' `needed`): the import's
+// pass 1 reads the master file and pass 2 writes the other three; the export reads the master
+// file only. ApFilePtr2, extap and trans.ndx are only opened and closed.
+inline constexpr StandardFile kImportFiles[] = {kApFile, kJckiFile, kDescFile, kPolFile};
+inline constexpr StandardFile kExportFiles[] = {kApFile};
+
 class ClientFileSet {
  public:
   // `policy_table` may be null where no database is involved (maintenance, some tests).
@@ -38,12 +45,18 @@ class ClientFileSet {
 
   // Starts an operation: creates its own run log "balances_<stamp>.txt", then opens the seven
   // handles in order where they are not open yet (the first operation opens all; a file that
-  // failed to open is tried again), each failure shown through `op` ("Unable to open Jcki file
-  // jcki, status is 12"), and writes the "Opened ..." lines whether or not the file opened, so
-  // every operation's log starts alike; then the Policy table, unless it is open. False when
-  // the run log cannot be created or the Policy table cannot be opened: the operation ends
-  // (`*error` says why) and the next one tries again.
-  bool OpenClientFiles(Operator& op, std::string* error);
+  // failed to open is tried again), and writes the "Opened ..." lines whether or not the file
+  // opened, so every operation's log starts alike; then the Policy table, unless it is open.
+  // `needed` names the record files the operation reads or writes (the import: ap, jcki, desc,
+  // pol; the export: ap); the others are only opened, as the host's programs do.
+  // Each failed open is one line with its status and cause:
+  //   "Unable to open Jcki file jcki (the store has no file of that name), status is 12"
+  // False, with `*error` holding those lines and "Nothing was done.", when a needed file did not
+  // open: the Policy table is not opened and the operation must do nothing (the next one tries
+  // again). When only files that are not needed fail, their lines are shown through `op` as one
+  // message and the operation goes on. Also false when the run log cannot be created or the
+  // Policy table cannot be opened (`*error` says why).
+  bool OpenClientFiles(Operator& op, std::span<const StandardFile> needed, std::string* error);
   // Closes the seven handles and the Policy table; the run log stays open. The next operation
   // opens them again.
   void CloseClientFiles();

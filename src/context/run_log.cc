@@ -25,9 +25,16 @@ bool RunLog::CreateNew(const std::string& path, bool* exists, std::string* error
 
 void RunLog::Line(std::string_view text) {
   if (file_ == nullptr) return;
-  if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() ||
-      std::fwrite("\r\n", 1, 2, file_) != 2) {
-    ok_ = false;
+  for (;;) {  // a message of several lines gives several log lines, each ended by CR LF
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    if (end != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
+    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() ||
+        std::fwrite("\r\n", 1, 2, file_) != 2) {
+      ok_ = false;
+    }
+    if (end == std::string_view::npos) return;
+    text.remove_prefix(end + 1);
   }
 }
 

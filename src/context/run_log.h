@@ -17,7 +17,9 @@ class RunLog {
   // Creates `path` empty, only when no file of that name exists (a run log is never
   // overwritten); false with `*error` on failure, `*exists` telling that case apart.
   bool CreateNew(const std::string& path, bool* exists, std::string* error);
-  // Appends `text` and CR LF. A failed write is remembered (ok() turns false).
+  // Appends `text` and CR LF; each LF (or CR LF) inside `text` ends a line of its own, so a
+  // message of several lines keeps the log's line ends. A failed write is remembered (ok()
+  // turns false).
   void Line(std::string_view text);
   // Pushes what was written to disk.
   void Flush();

@@ -2,11 +2,14 @@
 
 #include <QSqlError>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <utility>
 
 #include "db/qt_text.h"
 #include "recfiles/CBtrvKafImport.h"
 #include "recfiles/encodings.h"
+#include "recfiles/record_store.h"
 #include "startup/run_options.h"
 
 namespace quillmere {
@@ -50,6 +53,16 @@ ConnectionParams ParamsFromLines(std::string_view text, int port) {
 
 bool OpenConnection(const QString& connection_name, const ConnectionParams& params,
                     std::string* error) {
+  const std::optional<QString> host = FromExactUtf8(params.server);
+  const std::optional<QString> user = FromExactUtf8(params.user_name);
+  const std::optional<QString> password = FromExactUtf8(params.password);
+  const std::optional<QString> database = FromExactUtf8(params.database);
+  if (!host || !user || !password || !database) {
+    *error =
+        "The database connection settings hold bytes that are not UTF-8 text; they cannot "
+        "reach the server as they are.";
+    return false;
+  }
   QSqlDatabase db;
   if (QSqlDatabase::contains(connection_name)) {
     db = QSqlDatabase::database(connection_name, /*open=*/false);
@@ -57,11 +70,11 @@ bool OpenConnection(const QString& connection_name, const ConnectionParams& para
   } else {
     db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), connection_name);
   }
-  db.setHostName(FromRecordText(params.server));
+  db.setHostName(*host);
   db.setPort(params.port);
-  db.setUserName(FromRecordText(params.user_name));
-  db.setPassword(FromRecordText(params.password));
-  db.setDatabaseName(FromRecordText(params.database));
+  db.setUserName(*user);
+  db.setPassword(*password);
+  db.setDatabaseName(*database);
   // An unreachable host fails after a while instead of holding the window forever.
   db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10"));
   if (!db.open()) {
@@ -88,12 +101,35 @@ bool ConfigureSite(const SitePaths& paths, const QString& connection_name, SiteC
         paths.work_dir == "." ? std::string("utility.ini") : paths.work_dir + "/utility.ini";
   }
   out->settings = ReadSiteSettings(out->settings_path);
+  out->store_status = 0;
+  out->store_message.clear();
+  out->connection_failed = false;
+  if (!out->settings.mdbport_error.empty()) {
+    *error = out->settings.mdbport_error;
+    return false;
+  }
+  const SiteSettings& s = out->settings;
+  for (const auto& [key, value] :
+       {std::pair{"mdbserv", &s.mdbserv}, std::pair{"mdbuser", &s.mdbuser},
+        std::pair{"mdbpass", &s.mdbpass}, std::pair{"mdbbase", &s.mdbbase}}) {
+    if (!FromExactUtf8(*value)) {
+      *error = std::string(key) + " in " + out->settings_path +
+               " is not UTF-8 text: the database server is sent the connection settings as "
+               "UTF-8, so these bytes cannot reach it as they are. Save the settings file as "
+               "UTF-8.";
+      return false;
+    }
+  }
   if (!out->utility_ini_path.empty() &&
       !WriteUtilityIni(out->utility_ini_path, out->settings, error)) {
     return false;
   }
   out->store_status =
       QrtInitializeFauxBtrieve(out->settings_path.c_str(), out->host_settings_path.c_str());
+  if (out->store_status != 0) {
+    out->store_message =
+        StoreFailureMessage(out->settings_path, out->store_status, RecordStoreError());
+  }
 
   std::ifstream in;
   if (!out->utility_ini_path.empty()) in.open(out->utility_ini_path, std::ios::binary);
@@ -104,7 +140,8 @@ bool ConfigureSite(const SitePaths& paths, const QString& connection_name, SiteC
   } else {
     out->params = ParamsFromSettings(out->settings);
   }
-  return OpenConnection(connection_name, out->params, error);
+  out->connection_failed = !OpenConnection(connection_name, out->params, error);
+  return !out->connection_failed;
 }
 
 }  // namespace quillmere

@@ -31,9 +31,11 @@ ConnectionParams ParamsFromSettings(const SiteSettings& settings);
 ConnectionParams ParamsFromLines(std::string_view text, int port);
 
 // Opens the QMYSQL connection named `connection_name` with `params`, closing and reusing one
-// already registered under that name. True when open; false with the driver's error text
-// ("Can't connect to MySQL server on '127.0.0.1' (111) QMYSQL: Unable to connect"). The
-// connection stays registered either way, holding the parameters it was given.
+// already registered under that name. The server, user, password and database reach the server
+// as exactly their bytes (FromExactUtf8 in qt_text.h). True when open; false with the driver's
+// error text ("Can't connect to MySQL server on '127.0.0.1' (111) QMYSQL: Unable to connect"),
+// the connection staying registered with the parameters it was given; false before anything is
+// registered when a value's bytes cannot be sent as they are (not UTF-8).
 bool OpenConnection(const QString& connection_name, const ConnectionParams& params,
                     std::string* error);
 
@@ -61,17 +63,25 @@ struct SiteConfiguration {
   std::string host_settings_path;  // handed to the record-file library
   std::string utility_ini_path;    // work_dir + "/utility.ini"; "" when none is written
   SiteSettings settings;
-  int16_t store_status = 0;  // what the record-file library's initialisation returned
-  ConnectionParams params;   // the parameter list the connection was opened with
+  int16_t store_status = 0;        // what the record-file library's initialisation returned
+  std::string store_message;       // when it failed: StoreFailureMessage (site_settings.h)
+  ConnectionParams params;         // the parameter list the connection was opened with
+  bool connection_failed = false;  // the failure was the connection's own (the driver's text)
 };
 
 // The site configuration, the one path for the window and the command line: reads the
-// settings file (defaults for what is missing), writes "utility.ini" (owner-only) where
-// `paths.work_dir` says, initialises the record-file library with the two settings paths
-// (its status kept in `store_status`: each program decides what a failure means), and opens
-// connection `connection_name` from the lines of "utility.ini" (from the settings when there is
-// no such file). Stops at the first failure with its text in `*error` and returns false; `*out`
-// holds what was done up to then.
+// settings file (defaults for what is missing) and refuses values that cannot work before
+// anything is written (an mdbport that is not a port number; a server, user, password or
+// database name whose bytes are not UTF-8 text, which the driver cannot send as they are);
+// writes "utility.ini" (owner-only) where `paths.work_dir` says, initialises the record-file
+// library with the two settings paths (its status kept in `store_status` with the message in
+// `store_message`: each program decides what a failure means), and opens connection
+// `connection_name` from the lines of "utility.ini" (from the settings when there is no such
+// file). Stops at the first failure with its text in `*error` and returns false; `*out` holds
+// what was done up to then.
+//   "mdbpass in /site/VELFILES.ini is not UTF-8 text: the database server is sent the
+//    connection settings as UTF-8, so these bytes cannot reach it as they are. Save the
+//    settings file as UTF-8."
 bool ConfigureSite(const SitePaths& paths, const QString& connection_name, SiteConfiguration* out,
                    std::string* error);
 

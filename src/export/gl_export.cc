@@ -139,6 +139,27 @@ void Report(ClientFileSet& files, Operator& op, const std::string& message) {
   op.ErrorWindow(message);
 }
 
+// The caller's Operator, with every message also written to the run log (while it is open).
+class LoggingOperator : public Operator {
+ public:
+  LoggingOperator(Operator& inner, RunLog& log) : inner_(inner), log_(log) {}
+  void ErrorWindow(const std::string& message) override {
+    log_.Line(message);
+    log_.Flush();
+    inner_.ErrorWindow(message);
+  }
+  bool Confirm(const std::string& prompt) override { return inner_.Confirm(prompt); }
+  void SetStatus(const std::string& text) override { inner_.SetStatus(text); }
+  void ProcessEvents() override { inner_.ProcessEvents(); }
+  void Launch(const std::string& path) override { inner_.Launch(path); }
+  void ShowProgress(long long done, long long total) override { inner_.ShowProgress(done, total); }
+  bool StopRequested() override { return inner_.StopRequested(); }
+
+ private:
+  Operator& inner_;
+  RunLog& log_;
+};
+
 }  // namespace
 
 std::string WrapQuote(std::string_view s) {
@@ -239,9 +260,13 @@ ExportOutcome ExportGlChart(ClientFileSet& files, Operator& op, const ExportRequ
 ExportOutcome ExportRun::Run(const ExportRequest& request) {
   run_log_.clear();
   if (!CheckExportRequest(request, op_)) return ExportOutcome::kSetupFailed;
+  LoggingOperator logged(op_, files_.log());
   std::string error;
-  if (!files_.OpenClientFiles(op_, &error)) {
-    op_.ErrorWindow(error);
+  if (!files_.OpenClientFiles(logged, kExportFiles, &error)) {
+    // In the run log too when it was created (a log that could not be created says so here).
+    if (files_.log().is_open()) run_log_ = files_.log().path();
+    logged.ErrorWindow(error);
+    files_.log().Close();
     return ExportOutcome::kSetupFailed;
   }
   run_log_ = files_.log().path();

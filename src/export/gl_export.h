@@ -47,7 +47,9 @@ namespace quillmere {
 
 // The export as one operation, the same for the window and the command line: the request
 // checked before anything is opened, the client file set opened (this operation's run log),
-// then ExportGlChart. The run log is closed at the end whatever the outcome.
+// then ExportGlChart. A master file (ap) that does not open ends it with kSetupFailed before the
+// output file is touched; every message of the open, shown or ending it, is also a line of the
+// run log. The run log is closed at the end whatever the outcome.
 class ExportRun {
  public:
   ExportRun(ClientFileSet& files, Operator& op) : files_(files), op_(op) {}

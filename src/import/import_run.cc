@@ -78,10 +78,13 @@ bool ImportRun::CheckRequest(const ImportRequest& request) {
 
 bool ImportRun::Start(const ImportRequest& request, RunOperator& op) {
   std::string error;
-  if (!files_.OpenClientFiles(op, &error)) {  // a file that fails to open: a logged message
-    op_.ErrorWindow(error);
+  if (!files_.OpenClientFiles(op, kImportFiles, &error)) {
+    op.ErrorWindow(error);  // in the run log too, when it was created
+    if (files_.log().is_open()) summary_.run_log = files_.log().path();
+    files_.log().Close();
     return false;
   }
+  summary_.started = true;
   summary_.run_log = files_.log().path();
   op.ProcessEvents();
   files_.log().Line("Pass1, error scan");

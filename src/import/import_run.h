@@ -49,6 +49,9 @@ struct ImportSummary {
   std::vector<Pass1Error> errors;  // every pass 1 error line, in the run log's order
   std::string first_je, last_je, first_inv, last_inv;
   std::string run_log;
+  // The client file set opened and the run began. False after kSetupFailed from the request or
+  // the file set: nothing at all was done, and another run may be started.
+  bool started = false;
 };
 
 class ImportRun {

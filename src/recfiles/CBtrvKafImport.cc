@@ -40,7 +40,12 @@ int16_t QrtInitializeFauxBtrieve(const char* settings_path, const char* host_set
   if (settings_path == nullptr) return kStatusFileNotFound;
   return OpenRecordStore(DataDirectoryFromSettings(settings_path),
                          host_settings_path == nullptr ? "" : host_settings_path,
-                         /*create=*/true);
+                         /*create=*/false);
+}
+
+std::string RecordStoreError() {
+  std::lock_guard lock(StoreMutex());
+  return TheStore().error();
 }
 
 int32_t CBtrvOapi() {

@@ -34,14 +34,18 @@ inline constexpr int16_t kStatusLocked = 85;
 // Prepares the library: the data directory is key `datapath` of section `VelfilesNdx` in the
 // data-directory settings file (relative to that file's folder; absent: the file's own folder).
 // The host settings file's path is only kept. Closes every handle of an earlier initialisation.
-// Returns 0, or a status when the store cannot be opened.
+// Opens the store that is there and never creates one (quillmere-recfile init does). Returns 0,
+// or a status when the store cannot be opened, its cause kept (RecordStoreError in
+// record_store.h): 12 no folder or no store in it; 2 a damaged store, an empty file, a database
+// without the store's catalogue; 85 locked by another program past the busy wait.
 int16_t QrtInitializeFauxBtrieve(const char* settings_path, const char* host_settings_path);
 
 // A new handle; one per open file. Two handles on one file keep their own positions.
 int32_t CBtrvOapi();
 
 // Opens record file `file_name` of the data directory on `handle`. `owner` and the three modes
-// are accepted as the host passes them ("", 1, 1, 0). 12 when the store has no such file.
+// are accepted as the host passes them ("", 1, 1, 0). 12 when the store has no such file or is
+// not open; the cause of a failure is kept (RecordStoreError in record_store.h).
 int16_t btrOpen(int32_t handle, const char* owner, const char* file_name, int16_t mode,
                 int16_t share, int16_t flags);
 int16_t btrClose(int32_t handle);

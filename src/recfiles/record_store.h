@@ -49,11 +49,26 @@ inline constexpr int16_t kStatusNoTransaction = 39;
 //   "/site/VELFILES.ini" without datapath      -> "/site"
 std::string DataDirectoryFromSettings(const std::string& settings_path);
 
-// Opens the store of `data_dir` as QrtInitializeFauxBtrieve does, closing an earlier one with
-// all its handles. `create`: make recfiles.sqlite when missing; otherwise a missing store
-// gives 12. A missing directory gives 12; a store locked past the busy wait 85; others 2.
+// Opens the store of `data_dir`, closing an earlier one with all its handles.
+// QrtInitializeFauxBtrieve opens with `create` false; only the maintenance tool passes true.
+// `create`: make recfiles.sqlite (or fill an empty file) when missing. Without it the store must be
+// there and be one: nothing is written to a file that is not a store. A missing directory or store
+// gives 12; a store locked past the busy wait 85; a damaged store, an empty file or a database
+// without the catalogue 2. The cause is kept for RecordStoreError().
 int16_t OpenRecordStore(const std::string& data_dir, const std::string& host_settings_path,
                         bool create);
+
+// Why the last OpenRecordStore (QrtInitializeFauxBtrieve) or btrOpen failed, in words for a
+// message beside its status; "" after one that succeeded. btrOpen on a store that did not open
+// gives the store's cause.
+//   "the folder does not exist"                                            12
+//   "no recfiles.sqlite there (quillmere-recfile init creates the store)"  12
+//   "recfiles.sqlite is empty"                                             2
+//   "recfiles.sqlite: file is not a database"                              2
+//   "recfiles.sqlite holds no record-file catalogue"                       2
+//   "recfiles.sqlite is locked by another program"                         85
+//   "the store has no file of that name"                                   12 (btrOpen)
+std::string RecordStoreError();
 
 // Closes every handle and the store (a transaction still open is rolled back). Later calls
 // give 3 (or 12 for btrOpen) until the store is opened again.

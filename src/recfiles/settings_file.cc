@@ -77,21 +77,25 @@ bool ReadWholeFile(const std::string& path, std::string* content) {
 
 }  // namespace
 
-std::string SettingsProblem::Message() const {
+std::string ShowControlBytes(std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string message =
-      path + " line " + std::to_string(line) + " is not a setting and was ignored: ";
+  std::string shown;
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     if ((byte < 0x20 && c != '\t') || byte == 0x7F) {
-      message += "\\x";
-      message += kHex[byte >> 4];
-      message += kHex[byte & 0xF];
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 0xF];
     } else {
-      message += c;
+      shown += c;
     }
   }
-  return message;
+  return shown;
+}
+
+std::string SettingsProblem::Message() const {
+  return path + " line " + std::to_string(line) +
+         " is not a setting and was ignored: " + ShowControlBytes(text);
 }
 
 std::optional<std::string> SettingsSection::Get(std::string_view name) const {

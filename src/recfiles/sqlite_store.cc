@@ -56,23 +56,56 @@ std::string QuoteIdentifier(std::string_view name) {
 int16_t Store::Open(const std::string& data_dir, const std::string& host_settings_path,
                     bool create) {
   Close();
+  error_.clear();
+  open_error_.clear();
   const char* fault = std::getenv(kStoreFaultVariable);
   environment_fault_ = fault == nullptr ? std::nullopt : ParseStoreFault(fault);
   host_settings_path_ = host_settings_path;
+  namespace fs = std::filesystem;
   std::error_code error;
-  if (!std::filesystem::is_directory(data_dir, error)) return kStatusFileNotFound;
-  const std::string path = (std::filesystem::path(data_dir) / kRecordStoreFileName).string();
-  if (!create && !std::filesystem::exists(path, error)) return kStatusFileNotFound;
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  if (rc != SQLITE_OK) {
-    sqlite3_close(db);
-    return kStatusIoError;
+  const fs::file_status folder = fs::status(data_dir, error);
+  if (!fs::exists(folder)) return OpenFailed(kStatusFileNotFound, "the folder does not exist");
+  if (!fs::is_directory(folder)) return OpenFailed(kStatusFileNotFound, "it is not a folder");
+  const std::string path = (fs::path(data_dir) / kRecordStoreFileName).string();
+  if (!create) {
+    // Only the maintenance tool creates a store: a program pointed at the wrong folder must not
+    // leave an empty store there and then report every row as unknown.
+    const fs::file_status store = fs::status(path, error);
+    if (!fs::exists(store)) {
+      return OpenFailed(kStatusFileNotFound,
+                        std::string("no ") + kRecordStoreFileName +
+                            " there (quillmere-recfile init creates the store)");
+    }
+    // SQLite would take an empty file for a new database and write a catalogue into it.
+    if (fs::is_regular_file(store) && fs::file_size(path, error) == 0 && !error) {
+      return OpenFailed(kStatusIoError, std::string(kRecordStoreFileName) + " is empty");
+    }
   }
-  db_ = db;
+  sqlite3* db = nullptr;
+  const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+  int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  db_ = db;  // closed by OpenFailed on any failure below
   owner_pid_ = getpid();
+  if (rc != SQLITE_OK) return OpenFailed(kStatusIoError, SqliteCause(rc));
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, BusyTimeoutMs());
+  if (!create) {
+    // Reads the file's header before anything is written: a damaged or locked store fails
+    // here, and a database that is no store of ours is refused untouched.
+    Statement catalogue;
+    rc = catalogue.Prepare(db_, std::string("SELECT 1 FROM sqlite_master WHERE type = 'table' "
+                                            "AND name = '") +
+                                    kCatalogue + "'");
+    if (rc == SQLITE_OK) rc = sqlite3_step(catalogue.get());
+    if (rc == SQLITE_DONE) {
+      return OpenFailed(kStatusIoError,
+                        std::string(kRecordStoreFileName) + " holds no record-file catalogue");
+    }
+    if (rc != SQLITE_ROW) {
+      return OpenFailed(StatusFromSqlite(rc) == kStatusLocked ? kStatusLocked : kStatusIoError,
+                        SqliteCause(rc));
+    }
+  }
   const std::string create_catalogue =
       std::string("CREATE TABLE IF NOT EXISTS ") + kCatalogue +
       " (name TEXT PRIMARY KEY COLLATE NOCASE, record_length INTEGER NOT NULL,"
@@ -86,11 +119,34 @@ int16_t Store::Open(const std::string& data_dir, const std::string& host_setting
       (rc = savepoint_.Prepare(db_, "SAVEPOINT replace_by_key")) != SQLITE_OK ||
       (rc = release_.Prepare(db_, "RELEASE replace_by_key")) != SQLITE_OK ||
       (rc = rollback_to_.Prepare(db_, "ROLLBACK TO replace_by_key")) != SQLITE_OK) {
-    Close();
-    return StatusFromSqlite(rc) == kStatusLocked ? kStatusLocked : kStatusIoError;
+    return OpenFailed(StatusFromSqlite(rc) == kStatusLocked ? kStatusLocked : kStatusIoError,
+                      SqliteCause(rc));
   }
   data_dir_ = data_dir;
   return kStatusOk;
+}
+
+int16_t Store::OpenFailed(int16_t status, std::string cause) {
+  Close();
+  error_ = std::move(cause);
+  open_error_ = error_;
+  return status;
+}
+
+std::string Store::SqliteCause(int rc) const {
+  if (StatusFromSqlite(rc) == kStatusLocked) {
+    return std::string(kRecordStoreFileName) + " is locked by another program";
+  }
+  std::string cause = std::string(kRecordStoreFileName) + ": " +
+                      (db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+  // Only a failed file operation has an operating-system cause worth naming.
+  const int primary = rc & 0xff;
+  const int system_error = db_ != nullptr ? sqlite3_system_errno(db_) : 0;
+  if (system_error != 0 && (primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR ||
+                            primary == SQLITE_PERM || primary == SQLITE_READONLY)) {
+    cause += std::string(" (") + std::strerror(system_error) + ")";
+  }
+  return cause;
 }
 
 void Store::Close() {
@@ -135,12 +191,14 @@ RecordFile* Store::FindFile(const std::string& name, int16_t* status) {
                                    kCatalogue + " WHERE name = ?1");
   if (rc != SQLITE_OK) {
     *status = StatusFromSqlite(rc) == kStatusLocked ? kStatusLocked : kStatusIoError;
+    error_ = SqliteCause(rc);
     return nullptr;
   }
   sqlite3_bind_text(lookup.get(), 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
   rc = sqlite3_step(lookup.get());
   if (rc != SQLITE_ROW) {
     *status = rc == SQLITE_DONE ? kStatusFileNotFound : StatusFromSqlite(rc);
+    error_ = rc == SQLITE_DONE ? "the store has no file of that name" : SqliteCause(rc);
     return nullptr;
   }
   auto file = std::make_unique<RecordFile>();
@@ -151,6 +209,7 @@ RecordFile* Store::FindFile(const std::string& name, int16_t* status) {
   if (record_length <= 0 || key_length <= 0 || key_length > record_length ||
       record_length > 1 << 20) {
     *status = kStatusIoError;  // a damaged catalogue row; btrCheck names it
+    error_ = "its entry in the store's catalogue is damaged";
     return nullptr;
   }
   file->record_length = static_cast<uint32_t>(record_length);
@@ -167,7 +226,9 @@ RecordFile* Store::FindFile(const std::string& name, int16_t* status) {
            db_, "UPDATE " + table + " SET key = ?1, record = ?2 WHERE key = ?3")) != SQLITE_OK ||
       (rc = file->erase.Prepare(db_, "DELETE FROM " + table + " WHERE key = ?1")) != SQLITE_OK) {
     // A catalogued file whose table is missing counts as not found; btrCheck names it.
-    *status = (rc & 0xff) == SQLITE_ERROR ? kStatusFileNotFound : StatusFromSqlite(rc);
+    const bool missing = (rc & 0xff) == SQLITE_ERROR;
+    *status = missing ? kStatusFileNotFound : StatusFromSqlite(rc);
+    error_ = missing ? "the store's catalogue lists it, but its table is missing" : SqliteCause(rc);
     return nullptr;
   }
   RecordFile* result = file.get();
@@ -177,13 +238,22 @@ RecordFile* Store::FindFile(const std::string& name, int16_t* status) {
 
 int16_t Store::OpenFile(int32_t handle, const char* file_name) {
   auto it = handles_.find(handle);
-  if (it == handles_.end()) return kStatusNotOpen;
+  if (it == handles_.end()) {
+    error_ = "no such handle";
+    return kStatusNotOpen;
+  }
   it->second = Handle{};
-  if (db_ == nullptr || file_name == nullptr) return kStatusFileNotFound;
+  if (db_ == nullptr || file_name == nullptr) {
+    error_ = db_ != nullptr        ? "no file name"
+             : open_error_.empty() ? "the record-file store is not open"
+                                   : open_error_;
+    return kStatusFileNotFound;
+  }
   int16_t status = kStatusOk;
   RecordFile* file = FindFile(file_name, &status);
   if (file == nullptr) return status;
   it->second.file = file;
+  error_.clear();
   return kStatusOk;
 }
 

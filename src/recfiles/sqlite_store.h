@@ -101,6 +101,8 @@ class Store {
   int16_t Open(const std::string& data_dir, const std::string& host_settings_path, bool create);
   void Close();
   bool is_open() const { return db_ != nullptr; }
+  // Why the last Open or OpenFile failed, in words ("" after one that succeeded).
+  const std::string& error() const { return error_; }
   const std::string& data_dir() const { return data_dir_; }
   const std::string& host_settings_path() const { return host_settings_path_; }
 
@@ -136,7 +138,13 @@ class Store {
     auto it = handles_.find(handle);
     return it == handles_.end() || it->second.file == nullptr ? nullptr : &it->second;
   }
+  // The catalogued file `name` with its statements, or null with `*status` and error_ set.
   RecordFile* FindFile(const std::string& name, int16_t* status);
+  // Open's failure: remembers `cause` (error_, and open_error_ for later btrOpen calls), closes
+  // what was opened and returns `status`.
+  int16_t OpenFailed(int16_t status, std::string cause);
+  // The cause of SQLite's `rc` on the store in words: "recfiles.sqlite: file is not a database".
+  std::string SqliteCause(int rc) const;
   // What the fault seam answers before a write of `operation` (0: go ahead).
   int16_t Fault(std::string_view operation) {
     if (faults_ != nullptr) return faults_->BeforeWrite(operation);
@@ -160,6 +168,8 @@ class Store {
   pid_t owner_pid_ = 0;
   std::string data_dir_;
   std::string host_settings_path_;
+  std::string error_;       // why the last Open or OpenFile failed
+  std::string open_error_;  // why the store is not open ("" when open or never tried)
   std::map<std::string, std::unique_ptr<RecordFile>> files_;  // by lower-case name
   std::map<int32_t, Handle> handles_;
   int32_t next_handle_ = 1;

@@ -1,5 +1,6 @@
 #include "startup/run_options.h"
 
+#include <filesystem>
 #include <optional>
 
 #include "recfiles/encodings.h"
@@ -33,6 +34,7 @@ RunOptions ParseRunOptions(std::span<const std::string> args, RunOptions default
     switch (lower[1]) {
       case 'c':
         defaults.VelFilesName = lower.substr(2);
+        defaults.vel_files_as_typed = arg.substr(2);
         break;
       case 'a':
         defaults.sLastAgyCode = arg.substr(2);
@@ -68,6 +70,9 @@ RunOptions SettleRunOptions(std::string_view exe_path, std::span<const std::stri
   options.sLastAgyCode = code && !code->empty() ? *code : "01";
   options = ParseRunOptions(args, options);
   options.VelFilesName = ForceIniExtension(options.VelFilesName);
+  if (options.vel_files_as_typed) {
+    options.vel_files_as_typed = ForceIniExtension(*options.vel_files_as_typed);
+  }
   return options;
 }
 
@@ -77,6 +82,24 @@ std::string ProgramFilePath(std::string_view program_dir, std::string_view name)
   if (!out.empty() && out.back() != '/') out += '/';
   out += name;
   return out;
+}
+
+SettingsFileChoice ChooseSettingsFile(std::string_view program_dir, const RunOptions& options) {
+  if (!options.vel_files_as_typed) return {options.VelFilesName, ""};
+  const auto is_file = [&](const std::string& name) {
+    std::error_code ignored;
+    return std::filesystem::is_regular_file(ProgramFilePath(program_dir, name), ignored);
+  };
+  const std::string& typed = *options.vel_files_as_typed;
+  if (is_file(typed)) return {typed, ""};
+  const std::string& lower = options.VelFilesName;
+  if (is_file(lower)) return {lower, ""};
+  const std::string typed_path = ProgramFilePath(program_dir, typed);
+  const std::string lower_path = ProgramFilePath(program_dir, lower);
+  return {lower, "The settings file named by /c is not there: " +
+                     (typed_path == lower_path
+                          ? lower_path + " does not exist."
+                          : "neither " + typed_path + " nor " + lower_path + " exists.")};
 }
 
 }  // namespace quillmere

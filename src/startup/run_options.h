@@ -2,6 +2,7 @@
 // data-directory settings file name and the host settings file name.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -11,8 +12,10 @@ namespace quillmere {
 
 struct RunOptions {
   std::string sLastAgyCode = "01";
-  std::string VelFilesName = "VELFILES.INI";
+  std::string VelFilesName = "VELFILES.INI";  // "/c" lower-cases its name
   std::string ININame = "zel.ini";
+  // The name "/c" gave, as typed; nullopt without "/c". ChooseSettingsFile prefers it.
+  std::optional<std::string> vel_files_as_typed;
 };
 
 // The start-folder text: the executable's full path without its last 11 characters (empty
@@ -23,8 +26,9 @@ std::string StartFolderText(std::string_view exe_path);
 std::string RegistryKeyName(std::string_view start_folder);
 
 // Applies the "/c", "/a" and "/i" switches of `args` (the arguments after the program path) to
-// `defaults`: letters in any case, the last of each wins, others ignored; "/c" lower-cased,
-// "/a" and "/i" as typed. The ".ini" extension is not forced here (ForceIniExtension).
+// `defaults`: letters in any case, the last of each wins, others ignored; "/c" lower-cased into
+// VelFilesName and kept as typed in vel_files_as_typed, "/a" and "/i" as typed. The ".ini"
+// extension is not forced here (ForceIniExtension).
 RunOptions ParseRunOptions(std::span<const std::string> args, RunOptions defaults);
 // The part from the last "." after the last separator becomes ".ini": "site.cfg" -> "site.ini",
 // "Site2" -> "Site2.ini", "" -> ".ini".
@@ -37,12 +41,26 @@ class RegistryError : public std::runtime_error {
 };
 
 // Steps 1-6 of the start-up: start folder, registry value "AgencyCode" under the key (empty or
-// absent gives "01"), then the switches, then the ".ini" extension. `registry_path` is the
-// per-user registry file. Throws RegistryError for a non-text value.
+// absent gives "01"), then the switches, then the ".ini" extension (on both forms of the "/c"
+// name). `registry_path` is the per-user registry file. Throws RegistryError for a non-text
+// value.
 RunOptions SettleRunOptions(std::string_view exe_path, std::span<const std::string> args,
                             const std::string& registry_path);
 
 // The settings file path: an absolute name as it is, else the program folder joined to it.
 std::string ProgramFilePath(std::string_view program_dir, std::string_view name);
+
+// Which data-directory settings file a program in `program_dir` reads.
+struct SettingsFileChoice {
+  std::string name;     // the name to join to the program folder (ProgramFilePath)
+  std::string missing;  // "" or, when "/c" named a file that is not there, the message saying so
+};
+// Without "/c": VelFilesName. With "/c" (extension forced): the name as typed when that file
+// exists, else the lower-cased name, so "/CMyFiles.INI" reads MyFiles.ini when there is one and
+// myfiles.ini otherwise, and a folder with capitals in it is found on a case-sensitive file
+// system. When neither file exists, `name` is the lower-cased one and `missing` says so:
+//   "The settings file named by /c is not there: neither /opt/q/MyFiles.ini nor
+//    /opt/q/myfiles.ini exists."
+SettingsFileChoice ChooseSettingsFile(std::string_view program_dir, const RunOptions& options);
 
 }  // namespace quillmere

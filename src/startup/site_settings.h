@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "recfiles/settings_file.h"
@@ -18,19 +19,36 @@ struct SiteSettings {
   // Lines of the settings file that are not settings, for the front end to show once
   // (SettingsProblem::Message()); the values above are read from the rest of the file.
   std::vector<SettingsProblem> problems;
+  // Set when the file's mdbport is not a port number: the site cannot be configured with it
+  // (3306 would reach another server without a word).
+  std::string mdbport_error;
 };
 
 // Reads section "VelfilesNdx" of `path` by the rules of settings_file.h; a missing or unreadable
-// file, a missing section or key gives the default. An mdbport that is not a port number
-// (1-65535) keeps 3306.
+// file, a missing section or key gives the default. An mdbport that is there but is not a port
+// number (digits only, 1 to 65535) keeps 3306 and sets `mdbport_error`.
 //   [VelfilesNdx]                 mdbbase="Acct 7"  -> mdbbase Acct 7
 //   mdbuser: loader  (line 2)     -> mdbuser root, problems {path, 2, "mdbuser: loader"}
+//   mdbport=abc                   -> mdbport_error "mdbport in <path> is not a port number
+//                                    (1 to 65535): abc"
 SiteSettings ReadSiteSettings(const std::string& path);
+
+// The message for a record-file store of the settings file `settings_path` that did not open,
+// naming the folder searched and where that folder came from, with the library's cause and
+// status (RecordStoreError in recfiles/record_store.h):
+//   "Unable to open the record files in /data/agy (datapath in /site/VELFILES.ini): no
+//    recfiles.sqlite there (quillmere-recfile init creates the store), status is 12"
+//   "Unable to open the record files in /site (the folder of /site/VELFILES.ini, which sets no
+//    datapath): recfiles.sqlite is locked by another program, status is 85"
+std::string StoreFailureMessage(const std::string& settings_path, int status,
+                                std::string_view cause);
 
 // The five lines of "utility.ini", each ended by CR LF.
 std::string UtilityIniText(const SiteSettings& settings);
-// Writes UtilityIniText to `path` (overwriting), readable by the owner only (it holds the
-// password). False with `*error` on failure.
+// Writes UtilityIniText to `path` whole or not at all, readable by the owner only (it holds the
+// password): a new file beside it (created owner-only, never through a link) is written, synced
+// and renamed over `path`. A symbolic link named `path` is replaced by the file, and what it
+// points at is left as it was. False with `*error` on failure; `path` is then as it was.
 bool WriteUtilityIni(const std::string& path, const SiteSettings& settings, std::string* error);
 
 }  // namespace quillmere

@@ -141,6 +141,7 @@ TForm1::TForm1(WindowSetup setup, QWidget* parent)
 
   edtAgy = Place(new QLineEdit(QStringLiteral("01"), this), "edtAgy", 224, 24, 49, 31);
   edtAgy->installEventFilter(this);
+  connect(edtAgy, &QLineEdit::textEdited, this, [this] { agency_typed_ = true; });
   edtAgyName =
       Place(new QLineEdit(QStringLiteral("Your New Agency"), this), "edtAgyName", 280, 24, 329, 31);
   edtAgyName->setEnabled(false);
@@ -217,9 +218,15 @@ void TForm1::FormActivate() {
 }
 
 bool TForm1::SetVelFiles() {
+  const SettingsFileChoice choice = ChooseSettingsFile(setup_.program_dir, setup_.run_options);
+  if (!choice.missing.empty()) {
+    // Every default in its place would reach another database without a word.
+    ShowConfigurationError(choice.missing);
+    return false;
+  }
   SitePaths paths;
   paths.program_dir = setup_.program_dir;
-  paths.velfiles_name = setup_.run_options.VelFilesName;
+  paths.velfiles_name = choice.name;
   paths.ini_name = setup_.run_options.ININame;
   paths.work_dir = setup_.work_dir;
   SiteConfiguration config;
@@ -233,11 +240,17 @@ bool TForm1::SetVelFiles() {
     }
     ErrorWindow(text + "The other settings of the file are used.");
   }
-  if (!connected) {
-    ShowConfigurationError(error);
+  // The store's failure and the connection's, when both fail, in one message.
+  std::string failures = config.store_status != 0 ? config.store_message : "";
+  if (!connected) failures += (failures.empty() ? "" : "\n") + error;
+  if (!failures.empty()) {
+    ShowConfigurationError(failures);
     return false;
   }
-  edtAgy->setText(FromRecordText(setup_.run_options.sLastAgyCode));
+  // The start-up agency, until the operator types one: a configuration that runs again after a
+  // failed one (also when a button is pressed) leaves a typed code as it is, and the operation
+  // then runs for that code.
+  if (!agency_typed_) edtAgy->setText(FromRecordText(setup_.run_options.sLastAgyCode));
   if (!LookUpAgency(&error)) {
     ShowConfigurationError(error);
     return false;
@@ -309,6 +322,12 @@ void TForm1::LoadCSVClick() {
   Button1->setEnabled(false);
   RunScope run(this);
   (void)import_run_.Run(request);
+  if (!import_run_.summary().started) {
+    // Nothing was done (a record file or the Policy table did not open): the next press tries
+    // again.
+    LoadCSV->setEnabled(true);
+    Button1->setEnabled(true);
+  }
 }
 
 void TForm1::Button1Click() {

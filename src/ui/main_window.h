@@ -77,13 +77,18 @@ class TForm1 : public QWidget, public Operator {
   // Activation: the site configuration on the first activation, and again only after one that
   // failed; then the database name in lblDSNNAme.
   void FormActivate();
-  // The site configuration. False (the error shown, the texts left as they were) on failure.
+  // The site configuration. False (the error shown, the texts left as they were) on failure:
+  // a settings file named by /c that is not there, a setting that cannot work, a record-file
+  // store that does not open, a connection that fails. Puts the start-up agency into edtAgy
+  // unless the operator has typed in it.
   bool SetVelFiles();
   // Looks up the agency typed in edtAgy and shows its name or " Not Found" in edtAgyName. On a
   // database error shows the error and leaves edtAgyName as it was.
   void ShowAgyName();
 
-  // "Load Balances - CSV": checks the CSV against the master file, then posts a clean one.
+  // "Load Balances - CSV": checks the CSV against the master file, then posts a clean one. Both
+  // operation buttons stay disabled afterwards, unless the run did nothing at all (its record
+  // files or the Policy table did not open).
   void LoadCSVClick();
   // "Create GL CSV": writes the agency's GL chart as a CSV template, opens it and closes.
   void Button1Click();
@@ -125,6 +130,7 @@ class TForm1 : public QWidget, public Operator {
   bool shown_once_ = false;
   bool configuring_ = false;
   bool settings_problems_shown_ = false;
+  bool agency_typed_ = false;  // the operator edited edtAgy: configuration leaves it alone
   QElapsedTimer since_failed_configuration_;
   bool running_ = false;
   bool stop_requested_ = false;

@@ -3,12 +3,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QSqlDatabase>
+#include <filesystem>
+#include <optional>
+#include <string>
 
 #include "db/connection.h"
 #include "db/qt_text.h"
 #include "recfiles/CBtrvKafImport.h"
+#include "recfiles/record_store.h"
 #include "support/test_database.h"
 #include "support/test_support.h"
 
@@ -124,9 +129,142 @@ TEST_F(SiteConfigurationTest, RecordFileLibraryUsesTheSettingsFile) {
   // The store lives where the settings file's datapath says; a file created there is found.
   WriteFile(program_.File("VELFILES.ini"), db_->SettingsText() + "datapath=store\n");
   std::filesystem::create_directory(program_.path() / "store");
-  ASSERT_TRUE(Configure()) << error_;
+  ASSERT_EQ(OpenRecordStore((program_.path() / "store").string(), "", /*create=*/true), 0);
   ASSERT_EQ(btrCreateFile("jcki", 99, 21), 0);
-  EXPECT_TRUE(std::filesystem::exists(program_.path() / "store" / "recfiles.sqlite"));
+  CloseRecordStore();
+  ASSERT_TRUE(Configure()) << error_;
+  EXPECT_EQ(config_.store_status, 0);
+  EXPECT_EQ(config_.store_message, "");
+  EXPECT_EQ(btrDataDirectory(), (program_.path() / "store").string());
+  EXPECT_EQ(btrOpen(CBtrvOapi(), "", "jcki", 1, 1, 0), 0);
+}
+
+// The folder searched, where it came from, and why its store did not open; nothing is created.
+TEST_F(SiteConfigurationTest, StoreThatDoesNotOpenIsNamedWithItsFolderAndCause) {
+  const std::string settings = program_.File("VELFILES.ini");
+  const std::string store_dir = program_.File("store");
+  std::filesystem::create_directory(store_dir);
+  const struct {
+    std::string datapath_line;
+    std::string want;
+  } kCases[] = {
+      {"datapath=store\n",
+       "Unable to open the record files in " + store_dir + " (datapath in " + settings +
+           "): no recfiles.sqlite there (quillmere-recfile init creates the store), status is 12"},
+      {"", "Unable to open the record files in " + program_.path().string() + " (the folder of " +
+               settings +
+               ", which sets no datapath): no recfiles.sqlite there (quillmere-recfile init "
+               "creates the store), status is 12"},
+      {"datapath=gone\n", "Unable to open the record files in " + program_.File("gone") +
+                              " (datapath in " + settings +
+                              "): the folder does not exist, status is 12"},
+  };
+  for (const auto& c : kCases) {
+    WriteFile(settings, db_->SettingsText() + c.datapath_line);
+    EXPECT_TRUE(Configure()) << error_;  // the connection is the program's to refuse with it
+    EXPECT_EQ(config_.store_status, kStatusFileNotFound) << c.datapath_line;
+    EXPECT_EQ(config_.store_message, c.want);
+  }
+  EXPECT_FALSE(std::filesystem::exists(program_.path() / "recfiles.sqlite"));
+  EXPECT_FALSE(std::filesystem::exists(program_.path() / "store" / "recfiles.sqlite"));
+  EXPECT_FALSE(std::filesystem::exists(program_.path() / "gone"));
+}
+
+TEST_F(SiteConfigurationTest, PortThatIsNotAPortNumberIsRefusedBeforeAnythingIsWritten) {
+  for (const std::string port : {"abc", "0", "70000", "", "3306x"}) {
+    WriteFile(program_.File("VELFILES.ini"), "[VelfilesNdx]\nmdbserv=127.0.0.1\nmdbport=" + port +
+                                                 "\nmdbbase=" + db_->name() + "\n");
+    EXPECT_FALSE(Configure()) << port;
+    EXPECT_EQ(error_, "mdbport in " + program_.File("VELFILES.ini") +
+                          " is not a port number (1 to 65535): " + port);
+    EXPECT_FALSE(config_.connection_failed) << port;
+    EXPECT_FALSE(std::filesystem::exists(work_.File("utility.ini"))) << port;
+    EXPECT_FALSE(QSqlDatabase::contains(kConnection)) << port;
+  }
+}
+
+// A user whose password holds letters beyond ASCII, created from the bytes themselves.
+class EightBitUser {
+ public:
+  EightBitUser(TestDatabase& db, std::string_view password_bytes) : db_(db) {
+    name_ = "qm8_" + std::to_string(::getpid());
+    std::string hex;
+    for (const unsigned char c : password_bytes) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      hex += kHex[c >> 4];
+      hex += kHex[c & 15];
+    }
+    const std::string hash = db_.Rows("SELECT PASSWORD(x'" + hex + "')").at(0);
+    db_.Exec("CREATE USER '" + name_ + "'@'%' IDENTIFIED BY PASSWORD '" + hash + "'");
+    db_.Exec("GRANT ALL ON `" + db_.name() + "`.* TO '" + name_ + "'@'%'");
+  }
+  ~EightBitUser() { db_.Exec("DROP USER '" + name_ + "'@'%'"); }
+  const std::string& name() const { return name_; }
+
+ private:
+  TestDatabase& db_;
+  std::string name_;
+};
+
+TEST_F(SiteConfigurationTest, PasswordReachesTheServerAsTheBytesOfTheFile) {
+  const std::string kUtf8 = "P\xC3\xA4ssw\xC3\xB6rt \xE2\x82\xAC";  // "Pässwört €" in UTF-8
+  EightBitUser user(*db_, kUtf8);
+  const struct {
+    std::string file_bytes;
+    bool want_connected;
+    std::string want_error;
+  } kCases[] = {
+      {kUtf8, true, ""},
+      // The same letters in Latin-1: no QString makes the driver send these bytes.
+      {"P\xE4ssw\xF6rt \x80", false,
+       "mdbpass in " + program_.File("VELFILES.ini") +
+           " is not UTF-8 text: the database server is sent the connection settings as UTF-8, "
+           "so these bytes cannot reach it as they are. Save the settings file as UTF-8."},
+      {"P\xC3\xA4ssw\xC3\xB6rt", false, "Access denied"},  // another password: the server says no
+  };
+  for (const auto& c : kCases) {
+    std::filesystem::remove(work_.File("utility.ini"));
+    WriteFile(program_.File("VELFILES.ini"),
+              "[VelfilesNdx]\nmdbserv=" + TestDatabase::Host() +
+                  "\nmdbport=" + std::to_string(TestDatabase::Port()) + "\nmdbuser=" + user.name() +
+                  "\nmdbpass=" + c.file_bytes + "\nmdbbase=" + db_->name() + "\n");
+    EXPECT_EQ(Configure(), c.want_connected) << c.file_bytes << ": " << error_;
+    if (c.want_connected) {
+      EXPECT_TRUE(Connection().isOpen());
+      EXPECT_THAT(UtilityIni(), HasSubstr("\r\nPassword=" + kUtf8 + "\r\n"));
+    } else {
+      EXPECT_THAT(error_, HasSubstr(c.want_error));
+    }
+    // Refused before anything is written: no utility.ini with bytes that never reach the server.
+    EXPECT_EQ(std::filesystem::exists(work_.File("utility.ini")),
+              c.want_connected || c.want_error == "Access denied")
+        << c.file_bytes;
+    QSqlDatabase::removeDatabase(kConnection);
+  }
+}
+
+TEST(FromExactUtf8, GivesBackExactlyTheBytesOrNothing) {
+  const struct {
+    std::string bytes;
+    bool want;
+  } kCases[] = {
+      {"", true},
+      {"rezoreza", true},
+      {"P\xC3\xA4ss \xE2\x82\xAC \xF0\x9F\x94\x91", true},
+      {"P\xE4ss", false},               // Latin-1
+      {"\xC3", false},                  // cut in the middle of a letter
+      {"\xC0\xAF", false},              // an overlong form of "/"
+      {"\xED\xA0\x80", false},          // a UTF-16 surrogate
+      {"\xF4\x90\x80\x80", false},      // beyond U+10FFFF
+      {std::string("a\0b", 3), false},  // the driver's C string would end at the NUL
+  };
+  for (const auto& c : kCases) {
+    const std::optional<QString> text = FromExactUtf8(c.bytes);
+    EXPECT_EQ(text.has_value(), c.want) << c.bytes;
+    if (text) {
+      EXPECT_EQ(text->toUtf8(), QByteArray(c.bytes.data(), static_cast<qsizetype>(c.bytes.size())));
+    }
+  }
 }
 
 TEST(ParamsFromLines, ReplacesTheWholeList) {

@@ -217,7 +217,7 @@ TEST(ClientFileSetWithPolicyTable, MissingPolicyTableEndsTheOpen) {
       &table, [] { return std::string("stamp"); }, dir.path().string());
   testing::RecordingOperator op;
   std::string error;
-  EXPECT_FALSE(files.OpenClientFiles(op, &error));
+  EXPECT_FALSE(files.OpenClientFiles(op, kImportFiles, &error));
   EXPECT_THAT(error, HasSubstr("Policy"));
   EXPECT_THAT(op.errors, ::testing::IsEmpty());  // the record files opened
 }

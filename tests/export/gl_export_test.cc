@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "recfiles/CBtrvKafImport.h"
 #include "recfiles/btrv_layout.h"
+#include "recfiles/record_store.h"
 #include "support/test_support.h"
 
 namespace quillmere {
@@ -42,7 +46,7 @@ class GlExportTest : public ::testing::Test {
   // Opens the client file set, as the window and the command line do before the export.
   void OpenSet() {
     std::string error;
-    ASSERT_TRUE(files_.OpenClientFiles(op_, &error)) << error;
+    ASSERT_TRUE(files_.OpenClientFiles(op_, kExportFiles, &error)) << error;
   }
 
   ExportOutcome Export(const std::string& agency, bool ask_before_overwrite = true) {
@@ -332,6 +336,53 @@ TEST_F(GlExportTest, WriteFailureLeavesTheOldFileAsItWas) {
   EXPECT_THAT(op_.statuses, IsEmpty());
   EXPECT_TRUE(files_.log().is_open());
   EXPECT_EQ(LookUpGl("1000"), kStatusOk);
+}
+
+// The export needs the master file only: without it nothing is written; without the files it
+// only opens, it says so once and writes the chart. Either way the run log holds the message.
+TEST(ExportRunOpen, FailuresAreRunLogLinesAndOnlyTheMasterFileStopsTheExport) {
+  const std::string kOpened =
+      "Opened AP file [ap]\r\nOpened ExtAP file [extap]\r\nOpened JCKI file [jcki]\r\n"
+      "Opened Desc file [desc]\r\nOpened TransNDX file [trans.ndx]\r\nOpened Pol file [pol]\r\n";
+  const auto no_such = [](std::string_view what, std::string_view name) {
+    return "Unable to open " + std::string(what) + " file " + std::string(name) +
+           " (the store has no file of that name), status is 12";
+  };
+  const struct {
+    std::vector<std::string> missing;
+    ExportOutcome want;
+    std::string want_message;
+    std::string want_log;
+  } kCases[] = {
+      {{"ap"},
+       ExportOutcome::kSetupFailed,
+       no_such("ap", "ap") + "\nNothing was done.",
+       kOpened + no_such("ap", "ap") + "\r\nNothing was done.\r\n"},
+      {{"jcki", "pol"},
+       ExportOutcome::kWritten,
+       no_such("Jcki", "jcki") + "\n" + no_such("pol", "pol"),
+       kOpened + no_such("Jcki", "jcki") + "\r\n" + no_such("pol", "pol") +
+           "\r\nBeginning dump of GL Codes\r\nClosing data files\r\n"
+           "Dump of GL Codes Complete, exiting\r\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.missing.front());
+    TempDir dir;
+    ASSERT_EQ(OpenRecordStore(dir.path().string(), "", /*create=*/true), 0);
+    for (const StandardFile& f : kStandardFiles) {
+      if (std::find(c.missing.begin(), c.missing.end(), f.name) == c.missing.end()) {
+        ASSERT_EQ(btrCreateFile(f.name, f.record_length, f.key_length), 0);
+      }
+    }
+    ClientFileSet files(
+        nullptr, [] { return std::string("T"); }, dir.path().string());
+    RecordingOperator op;
+    const std::string csv = dir.File("chart.csv");
+    EXPECT_EQ(ExportRun(files, op).Run({"07", csv}), c.want);
+    EXPECT_THAT(op.errors, ElementsAre(c.want_message));
+    EXPECT_EQ(std::filesystem::exists(csv), c.want == ExportOutcome::kWritten);
+    EXPECT_EQ(ReadFile(dir.File("balances_T.txt")), c.want_log);
+  }
 }
 
 TEST(SubLedgerName, NamesTheTenCodesAndPassesOthersThrough) {

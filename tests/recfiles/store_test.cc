@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@ namespace {
 
 using ::quillmere::testing::DumpRecords;
 using ::quillmere::testing::InitStore;
+using ::quillmere::testing::ReadFile;
 using ::quillmere::testing::TempDir;
 using ::quillmere::testing::WriteFile;
 using ::testing::ElementsAre;
@@ -465,12 +468,110 @@ TEST_F(StoreTest, DataDirectoryComesFromTheSettingsFile) {
   }
   EXPECT_EQ(DataDirectoryFromSettings(dir_.File("missing.ini")), root);
   WriteFile(settings, "[VelfilesNdx]\ndatapath=ndx\n");
+  // The initialisation opens the store that is there; only the maintenance tool makes one.
+  EXPECT_EQ(QrtInitializeFauxBtrieve(settings.c_str(), "/host/zel.ini"), kStatusFileNotFound);
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "ndx" / kRecordStoreFileName));
+  ASSERT_EQ(OpenRecordStore(root + "/ndx", "", /*create=*/true), 0);
   ASSERT_EQ(QrtInitializeFauxBtrieve(settings.c_str(), "/host/zel.ini"), 0);
   EXPECT_EQ(btrDataDirectory(), root + "/ndx");
   EXPECT_EQ(btrHostSettingsPath(), "/host/zel.ini");
-  EXPECT_TRUE(std::filesystem::exists(dir_.path() / "ndx" / kRecordStoreFileName));
   WriteFile(settings, "[VelfilesNdx]\ndatapath=missing\n");
   EXPECT_EQ(QrtInitializeFauxBtrieve(settings.c_str(), ""), kStatusFileNotFound);
+}
+
+// What the folder holds in place of a store; the initialisation refuses it with a cause and
+// leaves it exactly as it was.
+TEST(StoreOpen, InitialisationOpensOnlyAStoreThatIsThere) {
+  const std::string kGarbage(5000, 'x');
+  const struct {
+    const char* what;
+    std::function<void(const std::filesystem::path& store)> make;  // "" leaves nothing there
+    int16_t want_status;
+    std::string want_cause;
+  } kCases[] = {
+      {"nothing", [](const std::filesystem::path&) {}, kStatusFileNotFound,
+       "no recfiles.sqlite there (quillmere-recfile init creates the store)"},
+      {"an empty file", [](const std::filesystem::path& p) { WriteFile(p.string(), ""); },
+       kStatusIoError, "recfiles.sqlite is empty"},
+      {"garbage", [&](const std::filesystem::path& p) { WriteFile(p.string(), kGarbage); },
+       kStatusIoError, "recfiles.sqlite: file is not a database"},
+      // A database, but not one of ours: nothing is written into it.
+      {"another database",
+       [](const std::filesystem::path& p) {
+         sqlite3* db = nullptr;
+         ASSERT_EQ(sqlite3_open(p.string().c_str(), &db), SQLITE_OK);
+         EXPECT_EQ(sqlite3_exec(db, "CREATE TABLE t (a)", nullptr, nullptr, nullptr), SQLITE_OK);
+         sqlite3_close(db);
+       },
+       kStatusIoError, "recfiles.sqlite holds no record-file catalogue"},
+      {"a folder", [](const std::filesystem::path& p) { std::filesystem::create_directory(p); },
+       kStatusIoError, "recfiles.sqlite: unable to open database file (Is a directory)"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::filesystem::path store = dir.path() / kRecordStoreFileName;
+    c.make(store);
+    const bool existed = std::filesystem::exists(store);
+    const std::string before = std::filesystem::is_regular_file(store) ? ReadFile(store) : "";
+    const std::string settings = dir.File("VELFILES.ini");
+    WriteFile(settings, "[VelfilesNdx]\n");
+    EXPECT_EQ(QrtInitializeFauxBtrieve(settings.c_str(), ""), c.want_status);
+    EXPECT_EQ(RecordStoreError(), c.want_cause);
+    // Every record file then fails with the store's cause.
+    EXPECT_EQ(btrOpen(CBtrvOapi(), "", "ap", 1, 1, 0), kStatusFileNotFound);
+    EXPECT_EQ(RecordStoreError(), c.want_cause);
+    EXPECT_EQ(std::filesystem::exists(store), existed);
+    if (std::filesystem::is_regular_file(store)) {
+      EXPECT_EQ(ReadFile(store), before);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "recfiles.sqlite-wal"));
+  }
+  TempDir dir;
+  const std::string settings = dir.File("VELFILES.ini");
+  WriteFile(dir.File("plain"), "");
+  for (const auto& [datapath, cause] : {std::pair{"missing", "the folder does not exist"},
+                                        std::pair{"plain", "it is not a folder"}}) {
+    WriteFile(settings, std::string("[VelfilesNdx]\ndatapath=") + datapath + "\n");
+    EXPECT_EQ(QrtInitializeFauxBtrieve(settings.c_str(), ""), kStatusFileNotFound) << datapath;
+    EXPECT_EQ(RecordStoreError(), cause) << datapath;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing"));
+}
+
+TEST_F(StoreTest, StoreLockedByAnotherProgramIsReportedAsLocked) {
+  CloseRecordStore();
+  RawConnection other(dir_.path());
+  // Another program that keeps the store to itself: not even a reader gets in.
+  ASSERT_EQ(other.Exec("PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; "
+                       "INSERT INTO desc VALUES (x'41', x'41')"),
+            SQLITE_OK);
+  setenv("QUILLMERE_RECFILE_BUSY_MS", "200", 1);
+  EXPECT_EQ(QrtInitializeFauxBtrieve(settings_.c_str(), ""), kStatusLocked);
+  unsetenv("QUILLMERE_RECFILE_BUSY_MS");
+  EXPECT_EQ(RecordStoreError(), "recfiles.sqlite is locked by another program");
+  ASSERT_EQ(other.Exec("ROLLBACK; PRAGMA locking_mode=NORMAL; SELECT 1 FROM desc"), SQLITE_OK);
+}
+
+TEST_F(StoreTest, FileThatDoesNotOpenHasItsCause) {
+  RawConnection other(dir_.path());
+  ASSERT_EQ(other.Exec("INSERT INTO recfile_catalogue VALUES ('gone', 10, 2);"
+                       "INSERT INTO recfile_catalogue VALUES ('bent', 0, 2)"),
+            SQLITE_OK);
+  const struct {
+    const char* name;
+    int16_t want_status;
+    std::string want_cause;
+  } kCases[] = {
+      {"desc", 0, ""},
+      {"nosuch", kStatusFileNotFound, "the store has no file of that name"},
+      {"gone", kStatusFileNotFound, "the store's catalogue lists it, but its table is missing"},
+      {"bent", kStatusIoError, "its entry in the store's catalogue is damaged"},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(btrOpen(CBtrvOapi(), "", c.name, 1, 1, 0), c.want_status) << c.name;
+    EXPECT_EQ(RecordStoreError(), c.want_cause) << c.name;
+  }
 }
 
 TEST_F(StoreTest, ReinitialisingClosesEarlierHandles) {

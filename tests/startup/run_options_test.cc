@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -116,6 +117,59 @@ TEST(SettleRunOptions, RegistryThenSwitchesThenExtension) {
     EXPECT_EQ(got.sLastAgyCode, c.agency) << c.registry << Show(c.args);
     EXPECT_EQ(got.VelFilesName, c.vel_files) << c.registry << Show(c.args);
     EXPECT_EQ(got.ININame, c.ini) << c.registry << Show(c.args);
+  }
+}
+
+TEST(ChooseSettingsFile, NameAsTypedWhenThereElseLowerCased) {
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> files;  // in the program folder
+    std::string want_name;
+    bool want_missing;
+  } kCases[] = {
+      {{}, {}, "VELFILES.ini", false},  // without /c the file may be missing: defaults
+      {{}, {"velfiles.ini"}, "VELFILES.ini", false},
+      {{"/CMyFiles.INI"}, {"MyFiles.ini"}, "MyFiles.ini", false},
+      {{"/CMyFiles.INI"}, {"myfiles.ini"}, "myfiles.ini", false},
+      {{"/CMyFiles.INI"}, {"MyFiles.ini", "myfiles.ini"}, "MyFiles.ini", false},
+      {{"/CMyFiles.INI"}, {}, "myfiles.ini", true},
+      {{"/CMyFiles.INI"}, {"MyFiles.INI"}, "myfiles.ini", true},  // the extension is forced
+      {{"/csite2"}, {}, "site2.ini", true},
+      // A folder with capitals, on a file system that tells letter cases apart.
+      {{"/cConf/Site.cfg"}, {"Conf/Site.ini"}, "Conf/Site.ini", false},
+      {{"/cConf/Site.cfg"}, {"conf/site.ini"}, "conf/site.ini", false},
+  };
+  for (const auto& c : kCases) {
+    testing::TempDir program;
+    for (const std::string& file : c.files) {
+      std::filesystem::create_directories((program.path() / file).parent_path());
+      testing::WriteFile(program.File(file), "[VelfilesNdx]\n");
+    }
+    const RunOptions options =
+        SettleRunOptions("/opt/quillmere/quillmere", c.args, program.File("none.reg"));
+    const SettingsFileChoice got = ChooseSettingsFile(program.path().string(), options);
+    EXPECT_EQ(got.name, c.want_name) << Show(c.args) << " in " << Show(c.files);
+    EXPECT_EQ(!got.missing.empty(), c.want_missing) << Show(c.args) << " in " << Show(c.files);
+  }
+}
+
+TEST(ChooseSettingsFile, SaysWhichNamesWereLookedFor) {
+  testing::TempDir program;
+  const std::string dir = program.path().string();
+  const struct {
+    std::string arg;
+    std::string want;
+  } kCases[] = {
+      {"/CMyFiles.INI", "The settings file named by /c is not there: neither " + dir +
+                            "/MyFiles.ini nor " + dir + "/myfiles.ini exists."},
+      {"/csite2",
+       "The settings file named by /c is not there: " + dir + "/site2.ini does not exist."},
+  };
+  for (const auto& c : kCases) {
+    const std::vector<std::string> args = {c.arg};
+    const RunOptions options =
+        SettleRunOptions("/opt/quillmere/quillmere", args, program.File("none.reg"));
+    EXPECT_EQ(ChooseSettingsFile(dir, options).missing, c.want) << c.arg;
   }
 }
 

@@ -3,9 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -42,7 +48,7 @@ TEST(ReadSiteSettings, ReadsTheSectionWithDefaults) {
       // A value is read as written: ';' and '#' are part of it, an indented line is a key.
       {"[VelfilesNdx]\nmdbpass=abc ;def\nmdbbase=Acct#2\n  mdbuser=loader\n",
        {.user = "loader", .pass = "abc ;def", .base = "Acct#2"}},
-      // A port that is not a port number keeps the default.
+      // A port that is not a port number keeps the default value (and is refused, below).
       {"[VelfilesNdx]\nmdbport=abc\n", {}},
       {"[VelfilesNdx]\nmdbport=70000\n", {}},
       {"[VelfilesNdx]\nmdbport=\"3310\"\n", {.port = 3310}},
@@ -62,6 +68,48 @@ TEST(ReadSiteSettings, ReadsTheSectionWithDefaults) {
     EXPECT_EQ(got.mdbport, c.want.port) << c.content;
     EXPECT_THAT(got.problems, IsEmpty()) << c.content;
   }
+}
+
+TEST(ReadSiteSettings, RefusesAPortThatIsNotAPortNumber) {
+  const struct {
+    std::string value;  // as written after "mdbport="
+    int want_port;
+    std::string want_shown;  // "" accepted; else the value as the message shows it
+  } kCases[] = {
+      {"3307", 3307, ""},
+      {"1", 1, ""},
+      {"65535", 65535, ""},
+      {"03307", 3307, ""},
+      {"\"3310\"", 3310, ""},  // the reader removes the quotes
+      {"  3311  ", 3311, ""},  // and the blanks around a value
+      {"abc", 3306, "abc"},
+      {"", 3306, ""},  // there but empty: no port either
+      {"0", 3306, "0"},
+      {"65536", 3306, "65536"},
+      {"99999999999", 3306, "99999999999"},
+      {"-1", 3306, "-1"},
+      {"+3306", 3306, "+3306"},
+      {"3306x", 3306, "3306x"},
+      {"33 06", 3306, "33 06"},
+      {"3306;", 3306, "3306;"},
+      {"\x1b[2J3306", 3306, "\\x1B[2J3306"},  // control bytes shown, not sent to a terminal
+  };
+  for (const auto& c : kCases) {
+    testing::TempDir dir;
+    const std::string path = dir.File("VELFILES.ini");
+    testing::WriteFile(path, "[VelfilesNdx]\nmdbport=" + c.value + "\n");
+    const SiteSettings got = ReadSiteSettings(path);
+    EXPECT_EQ(got.mdbport, c.want_port) << c.value;
+    const bool refused = c.want_port == 3306;
+    EXPECT_EQ(
+        got.mdbport_error,
+        refused ? "mdbport in " + path + " is not a port number (1 to 65535): " + c.want_shown : "")
+        << c.value;
+  }
+  // Without the key there is nothing to refuse: 3306 is the default.
+  testing::TempDir dir;
+  testing::WriteFile(dir.File("VELFILES.ini"), "[VelfilesNdx]\nmdbbase=Acct\n");
+  EXPECT_EQ(ReadSiteSettings(dir.File("VELFILES.ini")).mdbport_error, "");
 }
 
 TEST(ReadSiteSettings, ReportsLinesThatAreNotSettings) {
@@ -117,6 +165,57 @@ TEST(WriteUtilityIni, OverwritesAnOlderFileAndNarrowsItsRights) {
   ASSERT_TRUE(WriteUtilityIni(path, settings, &error)) << error;
   EXPECT_EQ(testing::ReadFile(path), UtilityIniText(settings));
   EXPECT_EQ(Mode(path), 0600u);
+}
+
+// The names in `dir`, sorted: a temporary file left behind shows here.
+std::vector<std::string> Names(const testing::TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(WriteUtilityIni, ReplacesALinkOfThatNameAndLeavesItsTargetAlone) {
+  const struct {
+    const char* what;
+    bool target_exists;
+  } kCases[] = {
+      {"a link to a file", true},
+      {"a link to nothing", false},  // writing through it would create the file it names
+  };
+  for (const auto& c : kCases) {
+    testing::TempDir dir;
+    const std::string target = dir.File("target.txt");
+    if (c.target_exists) testing::WriteFile(target, "not yours");
+    const std::string path = dir.File("utility.ini");
+    ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << c.what;
+    std::string error;
+    ASSERT_TRUE(WriteUtilityIni(path, SiteSettings{}, &error)) << c.what << ": " << error;
+    EXPECT_FALSE(std::filesystem::is_symlink(path)) << c.what;
+    EXPECT_EQ(testing::ReadFile(path), UtilityIniText(SiteSettings{})) << c.what;
+    EXPECT_EQ(Mode(path), 0600u) << c.what;
+    EXPECT_EQ(std::filesystem::exists(target), c.target_exists) << c.what;
+    const std::vector<std::string> want_names =
+        c.target_exists ? std::vector<std::string>{"target.txt", "utility.ini"}
+                        : std::vector<std::string>{"utility.ini"};
+    EXPECT_EQ(Names(dir), want_names) << c.what;  // no temporary file left
+    if (c.target_exists) {
+      EXPECT_EQ(testing::ReadFile(target), "not yours") << c.what;
+    }
+  }
+}
+
+TEST(WriteUtilityIni, FailureLeavesTheFolderAsItWas) {
+  testing::TempDir dir;
+  const std::string path = dir.File("utility.ini");
+  std::filesystem::create_directory(path);  // a folder in the way: the rename fails
+  std::string error;
+  EXPECT_FALSE(WriteUtilityIni(path, SiteSettings{}, &error));
+  EXPECT_EQ(error, "Cannot write \"" + path + "\": " + std::strerror(EISDIR));
+  EXPECT_TRUE(std::filesystem::is_directory(path));
+  EXPECT_EQ(Names(dir), std::vector<std::string>{"utility.ini"});  // no temporary file left
 }
 
 TEST(WriteUtilityIni, ReportsAFileItCannotCreate) {

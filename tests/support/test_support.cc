@@ -8,6 +8,7 @@
 
 #include "recfiles/CBtrvKafImport.h"
 #include "recfiles/encodings.h"
+#include "recfiles/record_store.h"
 
 namespace quillmere::testing {
 
@@ -48,7 +49,9 @@ std::string InitStore(const std::filesystem::path& dir) {
   const std::string settings = (dir / "VELFILES.ini").string();
   WriteFile(settings, "[VelfilesNdx]\r\ndatapath=.\r\n");
   const std::string host = (dir / "zel.ini").string();
-  EXPECT_EQ(QrtInitializeFauxBtrieve(settings.c_str(), host.c_str()), 0);
+  // The library's initialisation opens an existing store only; a new one is made as
+  // quillmere-recfile init makes it.
+  EXPECT_EQ(OpenRecordStore(dir.string(), host, /*create=*/true), 0) << RecordStoreError();
   for (const StandardFile& f : kStandardFiles) {
     EXPECT_EQ(btrCreateFile(f.name, f.record_length, f.key_length), 0) << f.name;
   }

@@ -50,9 +50,9 @@ std::string ReadFile(const std::string& path);
 // The lines of a CR LF (or LF) text file, without their ends.
 std::vector<std::string> ReadLines(const std::string& path);
 
-// Writes <dir>/VELFILES.ini pointing the store at <dir>, initialises the library on it and
-// creates the six standard record files (ap, extap, jcki, desc, trans.ndx, pol). Returns the
-// settings file's path.
+// Writes <dir>/VELFILES.ini pointing the store at <dir>, creates the store there and opens it
+// (as quillmere-recfile init does) and creates the six standard record files (ap, extap, jcki,
+// desc, trans.ndx, pol). Returns the settings file's path.
 std::string InitStore(const std::filesystem::path& dir);
 
 // A master record: blanks, then FileNum+ProNum (`kind`), agency, code, Seq "00", name, ApType

@@ -4,10 +4,12 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <QDateEdit>
 #include <QDir>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -16,9 +18,14 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "context/clock.h"
 #include "recfiles/CBtrvKafImport.h"
+#include "recfiles/encodings.h"
 #include "support/test_database.h"
 #include "support/test_support.h"
 #include "ui/theme.h"
@@ -429,6 +436,213 @@ TEST_F(ConfiguredWindowTest, OperationsWaitForACompletedConfiguration) {
   Child<QPushButton>("Button1")->click();
   EXPECT_TRUE(Form().configured());
   EXPECT_TRUE(std::filesystem::exists(work_.File("chart.csv")));
+}
+
+}  // namespace
+}  // namespace quillmere
+
+namespace quillmere {
+namespace {
+
+using ::testing::IsEmpty;
+
+// Types `text` into `edit` as the operator does, replacing what it holds.
+void TypeInto(QLineEdit* edit, const QString& text) {
+  edit->selectAll();
+  for (const QChar ch : text) {
+    QKeyEvent press(QEvent::KeyPress, ch.unicode(), Qt::NoModifier, QString(ch));
+    QCoreApplication::sendEvent(edit, &press);
+    QKeyEvent release(QEvent::KeyRelease, ch.unicode(), Qt::NoModifier, QString(ch));
+    QCoreApplication::sendEvent(edit, &release);
+  }
+}
+
+// The operator types another agency after a failed first configuration; the server is back
+// when a button is pressed, which configures again: the operation runs for the typed agency.
+TEST_F(ConfiguredWindowTest, OperationAfterAFailedConfigurationRunsForTheTypedAgency) {
+  setup_.retry_quiet_ms = 0;
+  UseDatabase(*db_);  // agencies 07 (the start-up one) and " 5"
+  for (const char* agency : {"07", " 5"}) {
+    testing::PutMaster(kGlKind, agency, "1120", std::string("Receivables of ") + agency, 'A',
+                       "001");
+    testing::PutMaster(kDepartmentKind, agency, "GA", "General Agency");
+    testing::PutMaster(kClientKind, agency, "C001", "Smith, John");
+  }
+  const std::string csv = work_.File("balances.csv");
+  WriteFile(csv, "GL,Name,SubType,Normal,Dept,Value\r\n1120,Receivables,C001,Debit,GA,50\r\n");
+  const std::string reachable = ReadFile(program_.File("VELFILES.ini"));
+  const std::string stopped = "[VelfilesNdx]\nmdbserv=127.0.0.1\nmdbport=9\nmdbbase=x\n";
+
+  const struct {
+    const char* button;
+    std::function<void()> check;  // what the operation wrote, for agency " 5" only
+  } kCases[] = {
+      {"Button1",
+       [&] {
+         const std::string chart = ReadFile(work_.File("chart.csv"));
+         EXPECT_THAT(chart, HasSubstr("Receivables of  5"));
+         EXPECT_THAT(chart, ::testing::Not(HasSubstr("Receivables of 07")));
+       }},
+      {"LoadCSV",
+       [&] {
+         EXPECT_EQ(db_->Rows("SELECT AgyCode, CltNum FROM Policy"),
+                   std::vector<std::string>{" 5|  C001"});
+         for (const std::string& record : testing::DumpRecords("jcki")) {
+           EXPECT_EQ(record.substr(0, 2), " 5");
+         }
+       }},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.button);
+    form_.reset();
+    desktop_.messages.clear();
+    WriteFile(program_.File("VELFILES.ini"), stopped);
+    Form().FormActivate();
+    ASSERT_FALSE(Form().configured());
+    TypeInto(Child<QLineEdit>("edtAgy"), QStringLiteral("5"));
+    Child<QLineEdit>("edtCSVName")
+        ->setText(FromPath(std::string(c.button) == "Button1" ? work_.File("chart.csv") : csv));
+    WriteFile(program_.File("VELFILES.ini"), reachable);  // the server is back
+
+    Child<QPushButton>(c.button)->click();
+
+    EXPECT_TRUE(Form().configured());
+    EXPECT_EQ(TextOf("edtAgy"), "5");
+    EXPECT_EQ(TextOf("edtAgyName"), "Fifth Agency");
+    c.check();
+  }
+}
+
+TEST_F(ConfiguredWindowTest, SettingThatCannotWorkIsShownAndNothingIsConfigured) {
+  const std::string settings = program_.File("VELFILES.ini");
+  const std::string db_keys = "[VelfilesNdx]\nmdbserv=" + TestDatabase::Host() +
+                              "\nmdbbase=" + db_->name() + "\nmdbuser=" + TestDatabase::User() +
+                              "\n";
+  const struct {
+    const char* what;
+    std::optional<std::string> c_switch;  // "/c" as typed, extension forced
+    std::string settings_text;            // written to VELFILES.ini
+    std::string want;
+  } kCases[] = {
+      {"a /c file that is not there", "MyFiles.ini", db_keys,
+       "The settings file named by /c is not there: neither " + program_.File("MyFiles.ini") +
+           " nor " + program_.File("myfiles.ini") + " exists."},
+      {"a port that is not a port number", std::nullopt, db_keys + "mdbport=33O6\n",
+       "mdbport in " + settings + " is not a port number (1 to 65535): 33O6"},
+      {"a Latin-1 password", std::nullopt, db_keys + "mdbpass=Pa\xdf\n",
+       "mdbpass in " + settings +
+           " is not UTF-8 text: the database server is sent the connection settings as UTF-8, "
+           "so these bytes cannot reach it as they are. Save the settings file as UTF-8."},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    form_.reset();
+    desktop_.messages.clear();
+    setup_.run_options.vel_files_as_typed = c.c_switch;
+    setup_.run_options.VelFilesName = c.c_switch ? AsciiLower(*c.c_switch) : "VELFILES.ini";
+    WriteFile(settings, c.settings_text);
+    Form().FormActivate();
+    EXPECT_FALSE(Form().configured());
+    EXPECT_THAT(desktop_.messages, ElementsAre(FromRecordText(c.want)));
+    EXPECT_FALSE(std::filesystem::exists(work_.File("utility.ini")));  // nothing written
+    EXPECT_FALSE(QSqlDatabase::contains(kConnection));                 // nothing connected
+    EXPECT_EQ(TextOf("lblDSNNAme"), "DSN Name here");
+  }
+}
+
+TEST_F(ConfiguredWindowTest, SettingsFileNamedByCIsReadAsTypedWhenItIsThere) {
+  setup_.retry_quiet_ms = 0;
+  setup_.run_options.vel_files_as_typed = "Conf/MyFiles.ini";
+  setup_.run_options.VelFilesName = "conf/myfiles.ini";
+  UseDatabase(*db_);
+  std::filesystem::create_directories(program_.path() / "Conf");
+  WriteFile(program_.File("Conf/MyFiles.ini"), db_->SettingsText() + "datapath=..\n");
+  Form().FormActivate();
+  EXPECT_TRUE(Form().configured()) << desktop_.messages.join(u'\n').toStdString();
+  EXPECT_EQ(TextOf("lblDSNNAme"), db_->name());
+}
+
+// The store is missing from the folder the settings name: one message naming it, nothing is
+// created there, and the window stays usable; once the store is there, the next press runs.
+TEST_F(ConfiguredWindowTest, StoreThatDoesNotOpenIsShownOnceAndTheNextPressTriesAgain) {
+  setup_.retry_quiet_ms = 0;
+  const std::string settings = program_.File("VELFILES.ini");
+  const std::string data = program_.File("data");
+  std::filesystem::create_directory(data);
+  WriteFile(settings, db_->SettingsText() + "datapath=data\n");
+  db_->Exec("INSERT INTO Agency (AgyCode, AgencyName) VALUES ('07', 'Seventh Agency')");
+  const std::string want = "Unable to open the record files in " + data + " (datapath in " +
+                           settings +
+                           "): no recfiles.sqlite there (quillmere-recfile init creates the "
+                           "store), status is 12";
+  Form().FormActivate();
+  EXPECT_FALSE(Form().configured());
+  EXPECT_THAT(desktop_.messages, ElementsAre(FromRecordText(want)));
+  const std::string chart = work_.File("chart.csv");
+  Child<QLineEdit>("edtCSVName")->setText(FromPath(chart));
+  desktop_.messages.clear();
+  Child<QPushButton>("Button1")->click();
+  EXPECT_THAT(desktop_.messages, ElementsAre(FromRecordText(want)));
+  EXPECT_FALSE(std::filesystem::exists(chart));
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(data) / "recfiles.sqlite"));
+  EXPECT_TRUE(Child("Button1")->isEnabled());
+
+  testing::InitStore(data);
+  testing::PutMaster(kGlKind, "07", "1000", "Cash in Bank", 'A', "009");
+  desktop_.messages.clear();
+  Child<QPushButton>("Button1")->click();
+  EXPECT_TRUE(Form().configured());
+  EXPECT_THAT(ReadFile(chart), HasSubstr("Cash in Bank"));
+  EXPECT_THAT(desktop_.messages, IsEmpty());
+}
+
+// Removes record files from the store of `dir`, as a damaged installation would lack them.
+void DropRecordFiles(const std::filesystem::path& dir, const std::vector<std::string>& names) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir / "recfiles.sqlite").string().c_str(), &db), SQLITE_OK);
+  sqlite3_busy_timeout(db, 5000);
+  for (const std::string& name : names) {
+    const std::string sql =
+        "DROP TABLE \"" + name + "\"; DELETE FROM recfile_catalogue WHERE name = '" + name + "'";
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << name;
+  }
+  sqlite3_close(db);
+}
+
+// The record files the import writes are missing: nothing is done, both buttons stay usable,
+// and the press after the files are there posts.
+TEST_F(ConfiguredWindowTest, ImportWhoseFilesDoNotOpenLeavesTheWindowUsable) {
+  UseDatabase(*db_);
+  testing::PutMaster(kGlKind, "07", "1120", "Client Receivables", 'A', "001");
+  testing::PutMaster(kDepartmentKind, "07", "GA", "General Agency");
+  testing::PutMaster(kClientKind, "07", "C001", "Smith, John");
+  DropRecordFiles(program_.path(), {"jcki", "pol"});
+  const std::string csv = work_.File("balances.csv");
+  WriteFile(csv, "GL,Name,SubType,Normal,Dept,Value\r\n1120,Receivables,C001,Debit,GA,50\r\n");
+  Form().FormActivate();
+  ASSERT_TRUE(Form().configured());
+  Child<QLineEdit>("edtCSVName")->setText(FromPath(csv));
+
+  Child<QPushButton>("LoadCSV")->click();
+  ASSERT_EQ(desktop_.messages.size(), 1);
+  EXPECT_EQ(ToRecordText(desktop_.messages[0]),
+            "Unable to open Jcki file jcki (the store has no file of that name), status is 12\n"
+            "Unable to open pol file pol (the store has no file of that name), status is 12\n"
+            "Nothing was done.");
+  EXPECT_TRUE(Child("LoadCSV")->isEnabled());
+  EXPECT_TRUE(Child("Button1")->isEnabled());
+  EXPECT_THAT(db_->Rows("SELECT COUNT(*) FROM Policy"), ElementsAre("0"));
+
+  for (const StandardFile& f : {kJckiFile, kPolFile}) {
+    ASSERT_EQ(btrCreateFile(f.name, f.record_length, f.key_length), 0);
+  }
+  desktop_.messages.clear();
+  Child<QPushButton>("LoadCSV")->click();
+  EXPECT_THAT(db_->Rows("SELECT AgyCode, CltNum FROM Policy"), ElementsAre("07|  C001"));
+  EXPECT_FALSE(Child("LoadCSV")->isEnabled());  // a started import is the program's last
+  EXPECT_THAT(desktop_.messages,
+              ElementsAre(QStringLiteral("You need to rebuild control totals and migrate "
+                                         "accounting")));
 }
 
 }  // namespace
