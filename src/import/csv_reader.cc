@@ -118,30 +118,6 @@ std::optional<std::string> AmountTextProblem(const CsvRow& row) {
   return "Amount split at a comma (" + row.amount_field + "," + row.next_field + ")";
 }
 
-bool HasControlBytes(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) < 32 || c == 127) return true;
-  }
-  return false;
-}
-
-std::string ShowControlBytes(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string shown;
-  shown.reserve(text.size());
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 32 || byte == 127) {
-      shown += "\\x";
-      shown += kHex[byte >> 4];
-      shown += kHex[byte & 15];
-    } else {
-      shown += c;
-    }
-  }
-  return shown;
-}
-
 CsvLineReader::CsvLineReader(int fd, int copy_fd, size_t chunk_size)
     : fd_(fd), copy_fd_(copy_fd), chunk_size_(chunk_size == 0 ? 1 : chunk_size) {}
 

@@ -50,12 +50,6 @@ std::string CleanAmount(std::string_view amount_field);
 //   a quote that never closes: "Amount without its closing quote (\"500.00)".
 std::optional<std::string> AmountTextProblem(const CsvRow& row);
 
-// `text` with each byte below 32 and 127 shown as "\x" and two hex digits, so that a log line
-// shows what the file holds: ShowControlBytes("G\x1b" "A") == "G\\x1BA". Other bytes are kept.
-std::string ShowControlBytes(std::string_view text);
-// True when `text` holds a byte below 32 or 127.
-bool HasControlBytes(std::string_view text);
-
 // Reads the lines of an open file: a line ends at LF or CR LF (a lone CR is data); a last line
 // without an end is a line; a file that ends with a line end has no empty line after it. Each
 // byte is searched for a line end once, however long the line, so reading is linear in the

@@ -318,4 +318,28 @@ Date LastDayOfLastMonth(const Date& today) {
   return d;
 }
 
+bool HasControlBytes(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 32 || c == 127) return true;
+  }
+  return false;
+}
+
+std::string ShowControlBytes(std::string_view text, bool keep_tab) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  shown.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 32 && !(keep_tab && c == '\t')) || byte == 127) {
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 15];
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
 }  // namespace quillmere

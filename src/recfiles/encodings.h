@@ -73,6 +73,13 @@ bool IsValidDate(const Date& d);
 // Reads M/D/YYYY (one or two digits for month and day, four for the year) after trimming;
 // nullopt unless it is a real calendar date.
 std::optional<Date> ParseDate(std::string_view text);
+// `text` with each control byte (below 32, and 127) shown as "\x" and two hex digits, so that a
+// message or a log line is one line and shows what the file holds; other bytes are kept, and a
+// tab too where `keep_tab` says so (a settings line may be indented with tabs):
+//   ShowControlBytes("G\x1b" "A") == "G\\x1BA"
+std::string ShowControlBytes(std::string_view text, bool keep_tab = false);
+// True when `text` holds a byte below 32 or 127.
+bool HasControlBytes(std::string_view text);
 // The run's short date form "mm/dd/yyyy": FormatShortDate({2024, 3, 5}) == "03/05/2024".
 std::string FormatShortDate(const Date& d);
 // The 6-character stored date: year code, month, day. Year code: '0' + (year-1900)/10, then

@@ -77,25 +77,9 @@ bool ReadWholeFile(const std::string& path, std::string* content) {
 
 }  // namespace
 
-std::string ShowControlBytes(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string shown;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 && c != '\t') || byte == 0x7F) {
-      shown += "\\x";
-      shown += kHex[byte >> 4];
-      shown += kHex[byte & 0xF];
-    } else {
-      shown += c;
-    }
-  }
-  return shown;
-}
-
 std::string SettingsProblem::Message() const {
   return path + " line " + std::to_string(line) +
-         " is not a setting and was ignored: " + ShowControlBytes(text);
+         " is not a setting and was ignored: " + ShowControlBytes(text, /*keep_tab=*/true);
 }
 
 std::optional<std::string> SettingsSection::Get(std::string_view name) const {

@@ -46,10 +46,6 @@ struct SettingsProblem {
   std::string Message() const;
 };
 
-// `text` with its control bytes (below 32 but the tab, and 127) shown as \xHH, so a value from
-// a settings file is safe to show on a terminal: ShowControlBytes("a\x1b[2J") == "a\\x1B[2J".
-std::string ShowControlBytes(std::string_view text);
-
 // One section of a settings file, as ReadSettingsSection found it.
 struct SettingsSection {
   bool file_read = false;                     // false: missing or unreadable, nothing else set

@@ -13,6 +13,7 @@
 #include <random>
 #include <utility>
 
+#include "recfiles/encodings.h"
 #include "recfiles/record_store.h"
 #include "recfiles/settings_file.h"
 

@@ -130,27 +130,6 @@ TEST(AmountTextProblem, TellsAnAmountThatCannotBeReadAsWritten) {
   }
 }
 
-TEST(ShowControlBytes, ShowsBytesBelow32And127AsHex) {
-  const struct {
-    std::string text, want;
-    bool has;
-  } kCases[] = {
-      {"GA", "GA", false},
-      {std::string("G\0A", 3), "G\\x00A", true},
-      {"\x1b[2J", "\\x1B[2J", true},
-      {"A\rB\tC\x7f", "A\\x0DB\\x09C\\x7F", true},
-      {"Gr\xfc\xdf"
-       "e",
-       "Gr\xfc\xdf"
-       "e",
-       false},  // 8-bit text is kept
-  };
-  for (const auto& c : kCases) {
-    EXPECT_EQ(ShowControlBytes(c.text), c.want) << c.want;
-    EXPECT_EQ(HasControlBytes(c.text), c.has) << c.want;
-  }
-}
-
 // An open descriptor on `content`, read from its start.
 UniqueFd FileWith(const testing::TempDir& dir, const std::string& content) {
   const std::string path = dir.File("f.csv");

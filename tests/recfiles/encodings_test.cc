@@ -371,5 +371,26 @@ TEST(FormatShortDate, IsTwoDigitMonthAndDay) {
   EXPECT_EQ(FormatShortDate({1999, 12, 31}), "12/31/1999");
 }
 
+TEST(ShowControlBytes, ShowsBytesBelow32And127AsHex) {
+  const struct {
+    std::string text, want;
+    bool has;
+  } kCases[] = {
+      {"GA", "GA", false},
+      {std::string("G\0A", 3), "G\\x00A", true},
+      {"\x1b[2J", "\\x1B[2J", true},
+      {"A\rB\tC\x7f", "A\\x0DB\\x09C\\x7F", true},
+      {"Gr\xfc\xdf"
+       "e",
+       "Gr\xfc\xdf"
+       "e",
+       false},  // 8-bit text is kept
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(ShowControlBytes(c.text), c.want) << c.want;
+    EXPECT_EQ(HasControlBytes(c.text), c.has) << c.want;
+  }
+}
+
 }  // namespace
 }  // namespace quillmere
