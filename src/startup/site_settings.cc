@@ -34,6 +34,15 @@ SiteSettings ReadSiteSettings(const std::string& path) {
       value <= 65535) {
     settings.mdbport = value;
   }
+  if (const std::optional<std::string> timeout = section.Get("mdbtimeout")) {
+    const auto parsed = std::from_chars(timeout->data(), timeout->data() + timeout->size(), value);
+    if (parsed.ec == std::errc() && parsed.ptr == timeout->data() + timeout->size() &&
+        value >= kMinDbTimeoutSeconds && value <= kMaxDbTimeoutSeconds) {
+      settings.mdbtimeout = value;
+    } else {
+      settings.bad_mdbtimeout = *timeout;
+    }
+  }
   settings.problems = std::move(section.problems);
   return settings;
 }
