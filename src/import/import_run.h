@@ -25,7 +25,7 @@ enum class ImportOutcome {
   kPosted,       // pass 2 posted every row
   kErrors,       // pass 1 found errors; nothing posted
   kSetupFailed,  // the run could not start (request, file set, CSV not found); nothing posted
-  kStopped,      // posting stopped part-way; the rows before are posted whole
+  kStopped,      // stopped part-way: the rows before are posted whole (none in pass 1)
 };
 
 // One error line of pass 1: the CSV line it is about (the header is line 1; 0 for an error
@@ -47,6 +47,10 @@ struct ImportSummary {
   std::vector<Pass1Error> errors;  // every pass 1 error line, in the run log's order
   std::string first_je, last_je, first_inv, last_inv;
   std::string run_log;
+  // A stop the operator asked for (StopRequested): the run log's line saying where the run
+  // stopped and what is posted. It is not shown as a message; the front end that asked for the
+  // stop shows it as it sees fit. "" when the run was not stopped on request.
+  std::string stopped_by_operator;
 };
 
 class ImportRun {
@@ -87,6 +91,7 @@ class ImportRun {
   std::string sAgy_, sEffDate_, sFileName_;
   int32_t first_je_ = 0, first_inv_ = 0;
   uint64_t pass1_size_ = 0, pass1_hash_ = 0;
+  int64_t pass1_stopped_before_ = 0;  // the line pass 1 stopped before on request; 0: none
   int64_t je_needed_ = 0, inv_needed_ = 0;
 };
 
