@@ -18,6 +18,7 @@
 #include "db/sql_policy_table.h"
 #include "export/gl_export.h"
 #include "import/import_run.h"
+#include "recfiles/record_store.h"
 #include "startup/registry.h"
 #include "startup/run_options.h"
 #include "startup/run_values.h"
@@ -50,13 +51,29 @@ constexpr char kUsage[] =
     "  --help           this text\n"
     "\n"
     "Exit codes: 0 done (check: the file is clean); 1 the file has errors, nothing posted;\n"
-    "2 setup failure (settings, database, CSV not found, bad option); 3 posting stopped\n"
-    "part-way (the rows before are posted whole; the run log names the row).\n"
-    "Messages go to standard error; Ctrl-C during posting stops at the next row boundary.\n";
+    "2 setup failure (settings, database, CSV not found, bad option); 3 stopped part-way\n"
+    "(the rows before are posted whole; the run log names the row).\n"
+    "Messages go to standard error. Ctrl-C or SIGTERM stops a check or an import within a\n"
+    "second, or when the database statement in progress ends or times out: the rows before\n"
+    "are posted whole, exit 3.\n";
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
 void OnInterrupt(int) { g_interrupted = 1; }
+
+// SIGINT and SIGTERM ask the running check or import to stop at the next row, and the record
+// store's wait for another program's lock to give up. Without SA_RESTART a blocking read or
+// sleep ends at the signal. A second signal changes nothing: the run still ends in order and
+// says what is posted; the database time-outs bound the wait for a statement in progress.
+void StopOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  SetStoreStopFlag(&g_interrupted);
+}
 
 class CliOperator : public Operator {
  public:
@@ -251,11 +268,13 @@ int Main(int argc, char** argv) {
     std::cerr << "quillmere-cli: --je and --inv take a whole number from 0 to 999999\n";
     return kExitSetupFailed;
   }
-  std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnInterrupt);
+  StopOnSignals();
   ImportRun run(files, op);
   const ImportOutcome outcome = options.command == "check" ? run.Check(request) : run.Run(request);
   op.EndLine();
+  if (!run.summary().stopped_by_operator.empty()) {
+    std::cerr << run.summary().stopped_by_operator << "\n";
+  }
   PrintSummary(run.summary(), outcome, options.command == "import");
   return ExitCode(outcome);
 }

@@ -61,6 +61,18 @@ class PolicyTable {
   // blanks count) and updates it without those three columns, or inserts a new row. False with
   // `*error` on any database failure.
   virtual bool Post(const PolicyRow& row, std::string* error) = 0;
+
+  // One transaction per posted line. After Begin, the rows Post writes are kept together until
+  // Commit stores them or Rollback undoes them; without Begin each Post stands alone.
+  // Begin: false with `*error` when a transaction is open already (nothing changes).
+  virtual bool Begin(std::string* error) = 0;
+  // True once the database confirmed the transaction (or it wrote nothing). False with
+  // `*error` otherwise; when the commit was sent and no answer came (a lost connection, a
+  // time-out), whether the rows were stored is unknown.
+  virtual bool Commit(std::string* error) = 0;
+  // Undoes what Post wrote since Begin. Never fails: a connection that is lost takes the open
+  // transaction with it.
+  virtual void Rollback() = 0;
 };
 
 }  // namespace quillmere

@@ -1,6 +1,8 @@
 #include "db/connection.h"
 
 #include <QSqlError>
+#include <QSqlQuery>
+#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -13,6 +15,13 @@
 #include "startup/run_options.h"
 
 namespace quillmere {
+namespace {
+
+// Connecting takes a moment on any working server; an unreachable one is reported soon.
+constexpr int kMaxConnectTimeoutSeconds = 10;
+
+}  // namespace
+
 ConnectionParams ParamsFromSettings(const SiteSettings& settings) {
   ConnectionParams params;
   params.server = settings.mdbserv;
@@ -20,6 +29,7 @@ ConnectionParams ParamsFromSettings(const SiteSettings& settings) {
   params.password = settings.mdbpass;
   params.database = settings.mdbbase;
   params.port = settings.mdbport;
+  params.timeout_seconds = settings.mdbtimeout;
   return params;
 }
 
@@ -75,10 +85,22 @@ bool OpenConnection(const QString& connection_name, const ConnectionParams& para
   db.setUserName(*user);
   db.setPassword(*password);
   db.setDatabaseName(*database);
-  // An unreachable host fails after a while instead of holding the window forever.
-  db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10"));
+  // An unreachable host or a server that stops answering fails after a while instead of
+  // holding the window or the run forever.
+  const int timeout = params.timeout_seconds;
+  db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=%1;MYSQL_OPT_READ_TIMEOUT=%2;"
+                                      "MYSQL_OPT_WRITE_TIMEOUT=%2")
+                           .arg(std::min(timeout, kMaxConnectTimeoutSeconds))
+                           .arg(timeout));
   if (!db.open()) {
     *error = ToRecordText(db.lastError().text());
+    return false;
+  }
+  QSqlQuery lock_wait(db);
+  if (!lock_wait.exec(QStringLiteral("SET SESSION innodb_lock_wait_timeout = %1")
+                          .arg(std::max(1, timeout / 2)))) {
+    *error = ToRecordText(lock_wait.lastError().text());
+    db.close();
     return false;
   }
   return true;
@@ -106,6 +128,12 @@ bool ConfigureSite(const SitePaths& paths, const QString& connection_name, SiteC
   out->connection_failed = false;
   if (!out->settings.mdbport_error.empty()) {
     *error = out->settings.mdbport_error;
+    return false;
+  }
+  if (out->settings.bad_mdbtimeout) {
+    *error = "The setting mdbtimeout [" + *out->settings.bad_mdbtimeout + "] in " +
+             out->settings_path + " is not a whole number of seconds from " +
+             std::to_string(kMinDbTimeoutSeconds) + " to " + std::to_string(kMaxDbTimeoutSeconds);
     return false;
   }
   const SiteSettings& s = out->settings;
@@ -137,6 +165,7 @@ bool ConfigureSite(const SitePaths& paths, const QString& connection_name, SiteC
     std::ostringstream text;
     text << in.rdbuf();
     out->params = ParamsFromLines(text.str(), out->settings.mdbport);
+    out->params.timeout_seconds = out->settings.mdbtimeout;
   } else {
     out->params = ParamsFromSettings(out->settings);
   }

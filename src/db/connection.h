@@ -19,6 +19,9 @@ struct ConnectionParams {
   std::string password;
   std::string database;
   int port = 3306;  // not a line of "utility.ini": the settings' optional mdbport
+  // Not a line of "utility.ini" either: the settings' optional mdbtimeout, in seconds (2 or
+  // more).
+  int timeout_seconds = kDefaultDbTimeoutSeconds;
 };
 
 // The parameters the settings give: server, user, password, database and port.
@@ -36,6 +39,11 @@ ConnectionParams ParamsFromLines(std::string_view text, int port);
 // error text ("Can't connect to MySQL server on '127.0.0.1' (111) QMYSQL: Unable to connect"),
 // the connection staying registered with the parameters it was given; false before anything is
 // registered when a value's bytes cannot be sent as they are (not UTF-8).
+// A server that stops answering never holds the program: connecting gives up after
+// `timeout_seconds` (at most 10), and each read or write of a statement after
+// `timeout_seconds` ("Lost connection to server during query"); the client library waits
+// exactly that long, without retries. The session's innodb_lock_wait_timeout is half of it, so a
+// statement waiting for a lock ends with the server's own error first.
 bool OpenConnection(const QString& connection_name, const ConnectionParams& params,
                     std::string* error);
 

@@ -164,6 +164,31 @@ uint64_t SqlPolicyTable::KeyHash(const PolicyRow& row) {
 
 bool SqlPolicyTable::Post(const PolicyRow& row, std::string* error) {
   if (!update_ && !Open(error)) return false;
+  // Two imports inserting near the same key at once can deadlock on the index gap, and the
+  // server then undoes the victim's whole transaction. When that held nothing but this row's
+  // statements, the row simply runs again; after an earlier Post of the same transaction the
+  // caller has to know that those rows are gone too.
+  for (int attempt = 0;; ++attempt) {
+    bool deadlock = false;
+    if (PostOnce(row, &deadlock, error)) {
+      posted_ = in_transaction_;
+      return true;
+    }
+    if (!deadlock || posted_ || attempt == 5) return false;
+    started_ = false;  // the next statement opens the transaction again
+  }
+}
+
+bool SqlPolicyTable::PostOnce(const PolicyRow& row, bool* deadlock, std::string* error) {
+  if (in_transaction_ && !started_) {
+    QSqlDatabase db = QSqlDatabase::database(connection_name_, /*open=*/false);
+    if (!db.transaction()) {
+      *error = db.lastError().isValid() ? ToRecordText(db.lastError().text())
+                                        : std::string("the database offers no transactions");
+      return false;
+    }
+    started_ = true;
+  }
   const QVariant agency = TextValue(row.AgyCode);
   const QVariant policy = TextValue(row.PolNum);
   const QVariant seq = QVariant(row.PolSeq);
@@ -172,6 +197,11 @@ bool SqlPolicyTable::Post(const PolicyRow& row, std::string* error) {
   const auto bind_condition = [&](QSqlQuery& query, int i) {
     for (const QVariant& value : {agency, policy, seq, agency, policy}) query.bindValue(i++, value);
   };
+  const auto failed = [&](const QSqlQuery& query) {
+    *error = ErrorOf(query);
+    *deadlock = query.lastError().nativeErrorCode() == QStringLiteral("1213");
+    return false;
+  };
 
   // Each returns false on a failed statement; `*matched` says whether a row matched (update)
   // or was already there (insert).
@@ -179,10 +209,7 @@ bool SqlPolicyTable::Post(const PolicyRow& row, std::string* error) {
     int i = 0;
     for (const Column& column : columns) update_->bindValue(i++, column.value(row));
     bind_condition(*update_, i);
-    if (!update_->exec()) {
-      *error = ErrorOf(*update_);
-      return false;
-    }
+    if (!update_->exec()) return failed(*update_);
     // The server counts changed rows: an update that changes nothing counts 0.
     *changed = update_->numRowsAffected() > 0;
     return true;
@@ -194,16 +221,7 @@ bool SqlPolicyTable::Post(const PolicyRow& row, std::string* error) {
     insert_->bindValue(i++, seq);
     for (const Column& column : columns) insert_->bindValue(i++, column.value(row));
     bind_condition(*insert_, i);
-    // Two imports inserting near the same key at once can deadlock on the index gap; the
-    // server rolls one statement back whole, which then simply runs again.
-    for (int attempt = 0;; ++attempt) {
-      if (insert_->exec()) break;
-      if (attempt < 5 && insert_->lastError().nativeErrorCode() == QStringLiteral("1213")) {
-        continue;
-      }
-      *error = ErrorOf(*insert_);
-      return false;
-    }
+    if (!insert_->exec()) return failed(*insert_);
     *inserted = insert_->numRowsAffected() > 0;
     return true;
   };
@@ -226,6 +244,34 @@ bool SqlPolicyTable::Post(const PolicyRow& row, std::string* error) {
   }
   slot = hash;
   return true;
+}
+
+bool SqlPolicyTable::Begin(std::string* error) {
+  if (in_transaction_) {
+    *error = "a transaction of the Policy table is open already";
+    return false;
+  }
+  in_transaction_ = true;
+  started_ = posted_ = false;
+  return true;
+}
+
+bool SqlPolicyTable::Commit(std::string* error) {
+  const bool started = started_;
+  in_transaction_ = started_ = posted_ = false;
+  if (!started) return true;
+  QSqlDatabase db = QSqlDatabase::database(connection_name_, /*open=*/false);
+  if (db.commit()) return true;
+  *error = ToRecordText(db.lastError().text());
+  return false;
+}
+
+void SqlPolicyTable::Rollback() {
+  const bool started = started_;
+  in_transaction_ = started_ = posted_ = false;
+  if (!started) return;
+  QSqlDatabase db = QSqlDatabase::database(connection_name_, /*open=*/false);
+  (void)db.rollback();  // a lost connection has undone it already
 }
 
 }  // namespace quillmere

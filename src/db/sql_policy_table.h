@@ -31,8 +31,16 @@ class SqlPolicyTable : public PolicyTable {
   // (update) or get the table's defaults (insert).
   bool Post(const PolicyRow& row, std::string* error) override;
 
+  // The transaction starts with the first statement after Begin, so a line that posts no
+  // Policy row costs no round trip, and Commit sends nothing for it.
+  bool Begin(std::string* error) override;
+  bool Commit(std::string* error) override;
+  void Rollback() override;
+
  private:
   static uint64_t KeyHash(const PolicyRow& row);
+  // One attempt of Post; `*deadlock` says whether the server chose it as a deadlock's victim.
+  bool PostOnce(const PolicyRow& row, bool* deadlock, std::string* error);
 
   QString connection_name_;
   std::optional<QSqlQuery> update_, insert_;
@@ -41,6 +49,9 @@ class SqlPolicyTable : public PolicyTable {
   // does not grow with the file.
   static constexpr size_t kKnownSlots = 1 << 18;
   std::vector<uint32_t> known_;
+  bool in_transaction_ = false;  // between Begin and Commit or Rollback
+  bool started_ = false;         // the server's transaction is open (a statement was sent)
+  bool posted_ = false;          // a Post of this transaction succeeded
 };
 
 }  // namespace quillmere

@@ -136,6 +136,11 @@ ImportOutcome ImportRun::Pass1(RunOperator& op, CsvLineReader& reader, uint64_t 
     }
   }
   while (reader.NextLine(&line)) {
+    if (op.StopRequested()) {  // a signal or Quit: the check ends here, nothing is posted
+      summary_.stopped_by_operator = "Stopped by the operator during the check, before line " +
+                                     std::to_string(line_number + 1) + "; nothing was posted.";
+      return ImportOutcome::kStopped;
+    }
     ++line_number;
     ++summary_.rows;
     if (summary_.rows % 512 == 0) {
@@ -267,7 +272,9 @@ ImportOutcome ImportRun::Passes(const ImportRequest& request, bool post) {
   }
   csv.reset();  // pass 2 reads the copy only
   if (outcome == ImportOutcome::kSetupFailed) return setup_failed("");
-  if (outcome == ImportOutcome::kErrors) {
+  if (outcome == ImportOutcome::kStopped) {
+    files_.log().Line(summary_.stopped_by_operator);
+  } else if (outcome == ImportOutcome::kErrors) {
     const std::string log_path = files_.log().path();
     op.ErrorWindow("Errors found in input file. See " + log_path);
     files_.log().Flush();
@@ -304,16 +311,27 @@ ImportOutcome ImportRun::Pass2(RunOperator& op, int copy_fd) {
                    "posted.");
     return ImportOutcome::kStopped;
   };
+  const auto stopped_by_operator = [&] {
+    summary_.stopped_by_operator = "Stopped by the operator before line " +
+                                   std::to_string(line_number) + " [" + line +
+                                   "]; the lines before it are posted.";
+    log.Line(summary_.stopped_by_operator);
+    return ImportOutcome::kStopped;
+  };
+  // The row's record-store transaction and its Policy table transaction open together; the
+  // store commits first, so a store that cannot commit takes the Policy row back with it.
+  PolicyTable* table = files_.policy_table();
+  std::string db_error;
+  const auto roll_back = [&] {
+    (void)btrAbortTransaction();
+    if (table != nullptr) table->Rollback();
+  };
   while (reader.NextLine(&line)) {
     ++line_number;
     const CsvRow row = ReadRow(line);
     op.SetStatus("Pass 2: Import [" + row.gl + "][" + row.sgl_as_written + "]");
     op.ProcessEvents();
-    if (op.StopRequested()) {
-      log.Line("Stopped by the operator before line " + std::to_string(line_number) + " [" + line +
-               "]; the lines before it are posted.");
-      return ImportOutcome::kStopped;
-    }
+    if (op.StopRequested()) return stopped_by_operator();
     const std::optional<double> amount = ParseAmount(row.amount_text);
     if (!amount) return stop("the amount (" + row.amount_text + ") is not a number");
     const std::string head = "# GL [" + row.gl + "] SGL [" + LeftPad(row.sgl, 6) + "] date [" +
@@ -331,7 +349,15 @@ ImportOutcome ImportRun::Pass2(RunOperator& op, int copy_fd) {
     const int32_t je_before = posting.iJENum();
     const int32_t inv_before = posting.iInvNum();
     const int16_t begin = btrBeginTransaction();
-    if (begin != 0) return stop(StatusMessage("the record files could not be locked", begin));
+    if (begin != 0) {
+      // A stop gives up the wait for another program's lock: nothing of this row was done.
+      if (op.StopRequested()) return stopped_by_operator();
+      return stop(StatusMessage("the record files could not be locked", begin));
+    }
+    if (table != nullptr && !table->Begin(&db_error)) {
+      (void)btrAbortTransaction();
+      return stop("the Policy table's transaction could not be started: " + db_error);
+    }
     try {
       if (row.gl == "1120") {
         posting.Set1120Balance(sAgy_, "", "", row.gl, row.sgl, sEffDate_, row.dpt, *amount);
@@ -345,19 +371,19 @@ ImportOutcome ImportRun::Pass2(RunOperator& op, int copy_fd) {
         posting.AddSingleJE(sAgy_, "", row.gl, row.sgl, sEffDate_, row.dpt, *amount);
       }
     } catch (const std::exception& e) {
-      (void)btrAbortTransaction();
+      roll_back();
       return stop(e.what());
     }
     if (posting.failed_writes() != failed_before) {
       // A record of the row could not be stored (disk full, read-only store ...): the row
       // would be half-written, so none of it is kept.
-      (void)btrAbortTransaction();
+      roll_back();
       return stop(
           StatusMessage("a record of the line could not be stored", posting.failed_status()));
     }
     const int16_t end = btrEndTransaction();
     if (end != 0) {
-      (void)btrAbortTransaction();
+      roll_back();
       return stop(StatusMessage("the records could not be committed", end));
     }
     ++summary_.posted;
@@ -368,6 +394,14 @@ ImportOutcome ImportRun::Pass2(RunOperator& op, int copy_fd) {
     if (posting.iInvNum() != inv_before) {
       summary_.last_inv = LeftPadZero(std::to_string(posting.iInvNum()), 6);
       if (summary_.first_inv.empty()) summary_.first_inv = summary_.last_inv;
+    }
+    if (table != nullptr && !table->Commit(&db_error)) {
+      // The commit went out and no answer came back: the server may have stored the row.
+      op.ErrorWindow("Posting stopped at line " + std::to_string(line_number) + " [" + line +
+                     "]: the database did not confirm the Policy row of that line (" + db_error +
+                     "). The records of that line are stored, but whether its Policy row was "
+                     "stored is unknown; the lines before it are posted.");
+      return ImportOutcome::kStopped;
     }
   }
   if (reader.failure() != CsvLineReader::Failure::kNone) {

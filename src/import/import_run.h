@@ -27,7 +27,7 @@ enum class ImportOutcome {
   kErrors,       // pass 1 found errors; nothing posted
   kSetupFailed,  // the run could not start (request, file set, CSV not a readable file), or
                  // the CSV could not be read to its end; nothing posted
-  kStopped,      // posting stopped part-way; the rows before are posted whole
+  kStopped,      // stopped part-way: the rows before are posted whole (none in pass 1)
 };
 
 // One error line of pass 1: the CSV line it is about (the header is line 1; 0 for an error
@@ -52,6 +52,10 @@ struct ImportSummary {
   // The client file set opened and the run began. False after kSetupFailed from the request or
   // the file set: nothing at all was done, and another run may be started.
   bool started = false;
+  // A stop the operator asked for (StopRequested): the run log's line saying where the run
+  // stopped and what is posted. It is not shown as a message; the front end that asked for the
+  // stop shows it as it sees fit. "" when the run was not stopped on request.
+  std::string stopped_by_operator;
 };
 
 class ImportRun {
@@ -81,7 +85,8 @@ class ImportRun {
   // The start, pass 1 and, with `post`, pass 2.
   ImportOutcome Passes(const ImportRequest& request, bool post);
   bool Start(const ImportRequest& request, RunOperator& op);
-  // Checks every line `reader` gives: kClean, kErrors, or kSetupFailed when the CSV could not
+  // Checks every line `reader` gives: kClean, kErrors, kStopped on request (summary_ says where),
+  // or kSetupFailed when the CSV could not
   // be read to its end or the copy not written (the message is shown). `total` is the CSV's
   // size, for the progress.
   ImportOutcome Pass1(RunOperator& op, CsvLineReader& reader, uint64_t total);

@@ -14,6 +14,7 @@
 // import ten times slower than the work itself. Several processes may share one store; a write
 // waits for another process's write lock at most QUILLMERE_RECFILE_BUSY_MS milliseconds
 // (environment variable, read when the store opens; default 10000), then fails with status 85.
+// A wait gives up at once, also with 85, when the program's stop flag is set (SetStoreStopFlag).
 //
 // Update of a record with a different key: btrUpdate moves the current record to the new key,
 // or returns 5 when a record with the new key exists (the old record stays).
@@ -27,6 +28,7 @@
 // closing it) when it opens the store again.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 
@@ -73,5 +75,10 @@ std::string RecordStoreError();
 // Closes every handle and the store (a transaction still open is rolled back). Later calls
 // give 3 (or 12 for btrOpen) until the store is opened again.
 void CloseRecordStore();
+
+// Makes every wait for another process's lock give up (status 85) while `*flag` is non-zero,
+// so a program stops promptly when a signal handler sets its flag. The flag must outlive the
+// store's use; nullptr: waits run their course. Safe to call at any time.
+void SetStoreStopFlag(const volatile std::sig_atomic_t* flag);
 
 }  // namespace quillmere

@@ -2,6 +2,11 @@
 // savepoints that make one replace-by-key write all or nothing.
 #include "recfiles/sqlite_store.h"
 
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -23,7 +28,31 @@ int BusyTimeoutMs() {
   return static_cast<int>(ms);
 }
 
+// The stop flag the program set with SetStoreStopFlag; null: none.
+std::atomic<const volatile std::sig_atomic_t*> g_stop_flag{nullptr};
+
+bool StopRequested() {
+  const volatile std::sig_atomic_t* flag = g_stop_flag.load(std::memory_order_relaxed);
+  return flag != nullptr && *flag != 0;
+}
+
 }  // namespace
+
+int Store::BusyWait(void* store, int count) {
+  Store& self = *static_cast<Store*>(store);
+  const auto now = std::chrono::steady_clock::now();
+  if (count == 0) self.busy_since_ = now;
+  if (StopRequested()) return 0;
+  const auto waited =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now - self.busy_since_).count();
+  if (waited >= self.busy_timeout_ms_) return 0;
+  // Short steps, so a stop is seen soon; a signal also ends the sleep early.
+  const long step_ms = std::min<long>(
+      {1L << std::min(count, 5), 25L, static_cast<long>(self.busy_timeout_ms_ - waited)});
+  const timespec step{0, step_ms * 1000000L};
+  (void)nanosleep(&step, nullptr);
+  return 1;
+}
 
 // Status of a failed SQLite call; `rc` may be an extended result code.
 int16_t StatusFromSqlite(int rc) {
@@ -88,7 +117,8 @@ int16_t Store::Open(const std::string& data_dir, const std::string& host_setting
   owner_pid_ = getpid();
   if (rc != SQLITE_OK) return OpenFailed(kStatusIoError, SqliteCause(rc));
   sqlite3_extended_result_codes(db_, 1);
-  sqlite3_busy_timeout(db_, BusyTimeoutMs());
+  busy_timeout_ms_ = BusyTimeoutMs();
+  sqlite3_busy_handler(db_, &Store::BusyWait, this);
   if (!create) {
     // Reads the file's header before anything is written: a damaged or locked store fails
     // here, and a database that is no store of ours is refused untouched.
@@ -486,3 +516,11 @@ int16_t Store::AbortTransaction() {
 }
 
 }  // namespace quillmere::sqlite
+
+namespace quillmere {
+
+void SetStoreStopFlag(const volatile std::sig_atomic_t* flag) {
+  sqlite::g_stop_flag.store(flag, std::memory_order_relaxed);
+}
+
+}  // namespace quillmere

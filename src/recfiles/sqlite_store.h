@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -163,8 +164,14 @@ class Store {
   template <typename Body>
   int16_t AllOrNothing(Body body);
   int Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
+  // SQLite's busy handler: waits for another connection's lock in short sleeps, at most
+  // busy_timeout_ms_ per lock, and gives up at once when a stop was requested
+  // (SetStoreStopFlag). Returns 1 to try again, 0 to give up (the call fails with 85).
+  static int BusyWait(void* store, int count);
 
   sqlite3* db_ = nullptr;
+  int busy_timeout_ms_ = 0;
+  std::chrono::steady_clock::time_point busy_since_;
   pid_t owner_pid_ = 0;
   std::string data_dir_;
   std::string host_settings_path_;

@@ -45,6 +45,17 @@ SiteSettings ReadSiteSettings(const std::string& path) {
           "mdbport in " + path + " is not a port number (1 to 65535): " + ShowControlBytes(*port);
     }
   }
+  if (const std::optional<std::string> timeout = section.Get("mdbtimeout")) {
+    int seconds = 0;
+    const auto parsed =
+        std::from_chars(timeout->data(), timeout->data() + timeout->size(), seconds);
+    if (parsed.ec == std::errc() && parsed.ptr == timeout->data() + timeout->size() &&
+        seconds >= kMinDbTimeoutSeconds && seconds <= kMaxDbTimeoutSeconds) {
+      settings.mdbtimeout = seconds;
+    } else {
+      settings.bad_mdbtimeout = *timeout;
+    }
+  }
   settings.problems = std::move(section.problems);
   return settings;
 }

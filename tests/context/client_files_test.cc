@@ -93,6 +93,9 @@ class CountingPolicyTable : public PolicyTable {
   }
   void Close() override {}
   bool Post(const PolicyRow&, std::string*) override { return false; }
+  bool Begin(std::string*) override { return true; }
+  bool Commit(std::string*) override { return true; }
+  void Rollback() override {}
   int opened = 0;
 };
 

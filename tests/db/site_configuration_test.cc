@@ -6,14 +6,19 @@
 #include <unistd.h>
 
 #include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "db/connection.h"
 #include "db/qt_text.h"
 #include "recfiles/CBtrvKafImport.h"
 #include "recfiles/record_store.h"
+#include "support/private_server.h"
 #include "support/test_database.h"
 #include "support/test_support.h"
 
@@ -265,6 +270,81 @@ TEST(FromExactUtf8, GivesBackExactlyTheBytesOrNothing) {
       EXPECT_EQ(text->toUtf8(), QByteArray(c.bytes.data(), static_cast<qsizetype>(c.bytes.size())));
     }
   }
+}
+
+TEST_F(SiteConfigurationTest, TimeOutThatIsNotANumberOfSecondsIsRefusedBeforeAnythingIsWritten) {
+  for (const std::string value : {"abc", "1", "0", ""}) {
+    WriteFile(program_.File("VELFILES.ini"), db_->SettingsText() + "mdbtimeout=" + value + "\n");
+    EXPECT_FALSE(Configure()) << value;
+    EXPECT_EQ(error_, "The setting mdbtimeout [" + value + "] in " + program_.File("VELFILES.ini") +
+                          " is not a whole number of seconds from 2 to 86400");
+    EXPECT_FALSE(std::filesystem::exists(work_.File("utility.ini"))) << value;
+    EXPECT_FALSE(QSqlDatabase::contains(kConnection)) << value;
+  }
+}
+
+// A statement that waits for a lock ends with the server's own error while the client still
+// waits for its answer: the session's lock wait is half the read time-out.
+TEST_F(SiteConfigurationTest, SessionLockWaitIsHalfTheTimeOut) {
+  const struct {
+    std::string line;
+    std::string want_lock_wait;
+  } kCases[] = {
+      {"", "15"},
+      {"mdbtimeout=2\n", "1"},
+      {"mdbtimeout=9\n", "4"},
+  };
+  for (const auto& c : kCases) {
+    WriteFile(program_.File("VELFILES.ini"), db_->SettingsText() + c.line);
+    ASSERT_TRUE(Configure()) << error_;
+    QSqlQuery query(Connection());
+    ASSERT_TRUE(query.exec(QStringLiteral("SELECT @@SESSION.innodb_lock_wait_timeout")));
+    ASSERT_TRUE(query.next());
+    EXPECT_EQ(ToRecordText(query.value(0).toString()), c.want_lock_wait) << c.line;
+  }
+}
+
+// A server that stops answering (SIGSTOP: its connections stay open, nothing comes back) holds
+// neither the connect nor a statement longer than the time-out.
+TEST(SilentServerTest, ConnectAndStatementsGiveUpAfterTheTimeOut) {
+  if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;
+  testing::EnsureCoreApplication();
+  testing::PrivateServer server;
+  ASSERT_TRUE(server.started()) << server.start_output();
+  ConnectionParams params;
+  params.server = server.host();
+  params.port = server.port();
+  params.user_name = server.user();
+  params.password = server.password();
+  params.database = server.database();
+  params.timeout_seconds = 2;
+  const QString connection = QStringLiteral("silent-server");
+  using Clock = std::chrono::steady_clock;
+  for (const bool connect_while_silent : {true, false}) {
+    SCOPED_TRACE(connect_while_silent ? "connect" : "statement");
+    std::string error;
+    if (!connect_while_silent) {
+      ASSERT_TRUE(OpenConnection(connection, params, &error)) << error;
+    }
+    ASSERT_TRUE(server.Pause());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // every server thread halted
+    const Clock::time_point start = Clock::now();
+    bool ok = false;
+    if (connect_while_silent) {
+      ok = OpenConnection(connection, params, &error);
+    } else {
+      QSqlQuery query(QSqlDatabase::database(connection, false));
+      ok = query.exec(QStringLiteral("SELECT 1"));
+      error = ToRecordText(query.lastError().text());
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    ASSERT_TRUE(server.Resume());
+    EXPECT_FALSE(ok);
+    EXPECT_THAT(error, HasSubstr("Lost connection"));
+    EXPECT_GE(seconds, 1.5);
+    EXPECT_LT(seconds, 6.0);
+  }
+  QSqlDatabase::removeDatabase(connection);
 }
 
 TEST(ParamsFromLines, ReplacesTheWholeList) {

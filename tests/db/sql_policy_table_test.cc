@@ -6,10 +6,12 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 
 #include "context/client_files.h"
+#include "db/connection.h"
 #include "support/test_database.h"
 #include "support/test_support.h"
 
@@ -199,11 +201,87 @@ TEST_F(SqlPolicyTableTest, PostReportsALostTable) {
   EXPECT_THAT(error_, HasSubstr("Policy"));
 }
 
+// Another connection (the admin one) sees the rows of a transaction only once it commits.
+TEST_F(SqlPolicyTableTest, RowsOfATransactionAreStoredTogetherOrNotAtAll) {
+  const struct {
+    const char* name;
+    bool begin;
+    int posts;    // rows BF-1, BF-2 ...
+    bool commit;  // else Rollback
+    std::vector<std::string> before_the_end, after;
+  } kCases[] = {
+      {"committed", true, 2, true, {}, {"BF-1", "BF-2"}},
+      {"rolled back", true, 2, false, {}, {}},
+      {"nothing posted", true, 0, true, {}, {}},
+      // Without Begin each Post stands alone, and Rollback has nothing to undo.
+      {"no transaction, commit", false, 2, true, {"BF-1", "BF-2"}, {"BF-1", "BF-2"}},
+      {"no transaction, rollback", false, 1, false, {"BF-1"}, {"BF-1"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    db_->Exec("DELETE FROM Policy");
+    if (c.begin) {
+      ASSERT_TRUE(table_->Begin(&error_)) << error_;
+    }
+    for (int i = 1; i <= c.posts; ++i) {
+      ASSERT_TRUE(table_->Post(Row("01", "BF-" + std::to_string(i)), &error_)) << error_;
+    }
+    EXPECT_EQ(Rows("PolNum"), c.before_the_end);
+    if (c.commit) {
+      EXPECT_TRUE(table_->Commit(&error_)) << error_;
+    } else {
+      table_->Rollback();
+    }
+    EXPECT_EQ(Rows("PolNum"), c.after);
+  }
+}
+
+TEST_F(SqlPolicyTableTest, BeginWhileATransactionIsOpenIsRefused) {
+  ASSERT_TRUE(table_->Begin(&error_)) << error_;
+  ASSERT_TRUE(table_->Post(Row("01", "BF-A"), &error_)) << error_;
+  EXPECT_FALSE(table_->Begin(&error_));
+  EXPECT_EQ(error_, "a transaction of the Policy table is open already");
+  EXPECT_TRUE(table_->Commit(&error_)) << error_;  // the open one goes on unharmed
+  EXPECT_THAT(Rows("PolNum"), ElementsAre("BF-A"));
+}
+
 }  // namespace
 }  // namespace quillmere
 
 namespace quillmere {
 namespace {
+
+// A row that another transaction holds: the statement ends with the server's lock wait error
+// after half the time-out, while the client still waits for its answer, so the message names
+// the lock instead of a lost connection.
+TEST(PolicyTableLockWait, ALockedRowEndsInTheServersErrorBeforeTheReadTimeOut) {
+  if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;
+  TestDatabase db;
+  const QString connection = QStringLiteral("lock-wait");
+  db.ForgetAtEnd(connection);
+  ConnectionParams params;
+  params.server = TestDatabase::Host();
+  params.port = TestDatabase::Port();
+  params.user_name = TestDatabase::User();
+  params.password = TestDatabase::Password();
+  params.database = db.name();
+  params.timeout_seconds = 4;  // the lock wait: 2 seconds
+  std::string error;
+  ASSERT_TRUE(OpenConnection(connection, params, &error)) << error;
+  db.Exec("START TRANSACTION");
+  db.Exec("INSERT INTO Policy (AgyCode, PolNum, PolSeq) VALUES ('01', 'BF-A', 99)");
+  SqlPolicyTable table(connection);
+  ASSERT_TRUE(table.Begin(&error)) << error;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(table.Post(Row("01", "BF-A"), &error));
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  table.Rollback();
+  db.Exec("ROLLBACK");
+  EXPECT_THAT(error, HasSubstr("Lock wait timeout exceeded"));
+  EXPECT_GE(seconds, 1.5);
+  EXPECT_LT(seconds, 3.5);
+}
 
 TEST(ClientFileSetWithPolicyTable, MissingPolicyTableEndsTheOpen) {
   if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;

@@ -6,9 +6,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -31,6 +33,8 @@ using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
 constexpr char kDate[] = "12/31/2024";
+// How often the big file repeats the planned rows: enough for pass 1 to take several seconds.
+constexpr int kBigFileRepeats = 300;
 
 // One agency store made once per test and copied for each run, and the import's arguments.
 class ProcessFault : public ::testing::Test {
@@ -206,6 +210,170 @@ TEST_F(ProcessFault, DatabaseStoppedStopsAtTheRowAndRollsItBack) {
   const std::vector<std::string> lines = RowLines(RunLogIn(run.path()));
   EXPECT_EQ(static_cast<int>(lines.size()), failed_row + 1);
   EXPECT_THAT(ReadFile(RunLogIn(run.path())), HasSubstr(lead + std::to_string(line)));
+}
+
+// Waits up to `seconds` for child `pid` to end; its exit code, or nullopt (then it is killed).
+std::optional<int> ExitWithin(pid_t pid, double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (const std::optional<int> code = ExitCodeIfEnded(pid)) return code;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGKILL);
+  WaitFor(pid);
+  return std::nullopt;
+}
+
+// The number after `lead` in `text`; -1 when `lead` is not there.
+int NumberAfter(const std::string& text, const std::string& lead) {
+  const size_t at = text.find(lead);
+  return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + lead.size());
+}
+
+// The store's write lock held by another connection, as another program posting holds it.
+class StoreWriteLock {
+ public:
+  explicit StoreWriteLock(const fs::path& dir) {
+    EXPECT_EQ(sqlite3_open((dir / kRecordStoreFileName).c_str(), &db_), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  }
+  ~StoreWriteLock() {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db_);
+  }
+  StoreWriteLock(const StoreWriteLock&) = delete;
+  StoreWriteLock& operator=(const StoreWriteLock&) = delete;
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+TEST_F(ProcessFault, SignalsStopTheRunPromptlyAndSayWhatIsPosted) {
+  TestDatabase db;
+  constexpr int kRows = 600;
+  MakeTemplate(kRows, db.SettingsText());
+  // A file pass 1 needs several seconds for: the planned rows over and over.
+  std::string big = plan_.csv;
+  const std::string rows = plan_.csv.substr(plan_.csv.find('\n') + 1);
+  for (int i = 0; i < kBigFileRepeats; ++i) big += rows;
+  WriteFile(template_.File("big.csv"), big);
+
+  const std::string during_check = "Stopped by the operator during the check, before line ";
+  const std::string before_line = "Stopped by the operator before line ";
+  const struct {
+    const char* name;
+    const char* command;
+    int signal;
+    const char* csv;
+    int row_lines;    // signal once the run log names this many rows; 0: during pass 1
+    bool lock_store;  // another connection holds the store's write lock
+    const std::string& want;
+  } kCases[] = {
+      {"check, SIGTERM in pass 1", "check", SIGTERM, "big.csv", 0, false, during_check},
+      {"import, SIGINT in pass 1", "import", SIGINT, "big.csv", 0, false, during_check},
+      {"import, SIGINT in pass 2", "import", SIGINT, "balances.csv", 50, false, before_line},
+      // The first row waits for the lock (for a minute, as set below) when the signal comes.
+      {"import, SIGTERM waiting for the store's lock", "import", SIGTERM, "balances.csv", 1, true,
+       before_line},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    TempDir run;
+    const std::string settings = CopyStore(run.path());
+    std::optional<StoreWriteLock> lock;
+    if (c.lock_store) lock.emplace(run.path());
+    std::vector<std::string> args = ImportArgs(settings, run.path());
+    args[1] = c.command;
+    *(std::find(args.begin(), args.end(), "--csv") + 1) = template_.File(c.csv);
+    ProcessOptions options;
+    options.environment = {"QUILLMERE_RECFILE_BUSY_MS=60000"};
+    const pid_t pid = Spawn(args, run.File("out.txt"), options);
+    LogWatcher log(run.path());
+    if (c.row_lines == 0) {
+      while (RunLogIn(run.path()).empty() && !ExitCodeIfEnded(pid)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // well into pass 1
+    } else {
+      ASSERT_TRUE(WaitForRows(&log, c.row_lines, pid)) << ReadFile(run.File("out.txt"));
+      if (c.lock_store) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    ASSERT_EQ(kill(pid, c.signal), 0)
+        << "the run ended before the signal: " << ReadFile(run.File("out.txt"));
+    const std::optional<int> exit_code = ExitWithin(pid, 2.0);
+    lock.reset();
+    ASSERT_TRUE(exit_code.has_value()) << "still running 2 seconds after the signal";
+    const std::string output = ReadFile(run.File("out.txt"));
+    EXPECT_EQ(*exit_code, 3) << output;
+    EXPECT_THAT(output, HasSubstr(c.want)) << output;
+    EXPECT_THAT(ReadFile(RunLogIn(run.path())), HasSubstr(c.want));
+
+    const ProcessResult check = RunProgram({RecfilePath(), "--settings", settings, "check"});
+    EXPECT_EQ(check.exit_code, 0) << check.output;
+    // Pass 1 posts nothing; pass 2 posts every row before the line it names.
+    const int want_posted = c.row_lines == 0 ? 0 : NumberAfter(output, before_line) - 2;
+    EXPECT_EQ(WholePrefix(StatesOf(settings)), want_posted) << output;
+    if (c.lock_store) {
+      EXPECT_EQ(want_posted, 0);
+    }
+  }
+}
+
+// A server that stops answering (SIGSTOP keeps its connections open and answers nothing) ends
+// the run by itself after the database time-out, with the exit code of where it happened.
+TEST_F(ProcessFault, SilentDatabaseServerEndsTheRunByItself) {
+  PrivateServer server;
+  ASSERT_TRUE(server.started()) << server.start_output();
+  constexpr int kRows = 600;
+  MakeTemplate(kRows, server.SettingsText() + "mdbtimeout=2\n");
+  const struct {
+    const char* name;
+    int row_lines;  // pause once the run log names this many rows; -1: before the start
+    int want_exit;
+  } kCases[] = {
+      {"at the start", -1, 2},
+      {"in pass 2", 50, 3},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    TempDir run;
+    const std::string settings = CopyStore(run.path());
+    if (c.row_lines < 0) {
+      ASSERT_TRUE(server.Pause());
+    }
+    const pid_t pid = Spawn(ImportArgs(settings, run.path()), run.File("out.txt"));
+    LogWatcher log(run.path());
+    if (c.row_lines >= 0) {
+      const bool running = WaitForRows(&log, c.row_lines, pid);
+      ASSERT_TRUE(server.Pause());
+      ASSERT_TRUE(running) << ReadFile(run.File("out.txt"));
+    }
+    const std::optional<int> exit_code = ExitWithin(pid, 20.0);
+    ASSERT_TRUE(server.Resume());  // what it commits now is not asserted
+    ASSERT_TRUE(exit_code.has_value()) << "still running 20 seconds after the server went silent";
+    const std::string output = ReadFile(run.File("out.txt"));
+    EXPECT_EQ(*exit_code, c.want_exit) << output;
+
+    const ProcessResult check = RunProgram({RecfilePath(), "--settings", settings, "check"});
+    EXPECT_EQ(check.exit_code, 0) << check.output;
+    const int present = WholePrefix(StatesOf(settings));
+    if (c.want_exit == 2) {
+      EXPECT_THAT(output, HasSubstr("cannot connect to the database: Lost connection"));
+      EXPECT_EQ(present, 0);
+      continue;
+    }
+    // Stopped at a row that writes a Policy row: its statement went unanswered (the row is
+    // rolled back), or its commit did (its records are stored, its Policy row unknown).
+    const int line = NumberAfter(output, "Posting stopped at line ");
+    ASSERT_GE(line - 2, c.row_lines - 1) << output;
+    EXPECT_FALSE(plan_.rows[line - 2].inv.empty()) << output;
+    if (output.find("whether its Policy row was stored is unknown") != std::string::npos) {
+      EXPECT_EQ(present, line - 1) << output;
+    } else {
+      EXPECT_THAT(output, HasSubstr("could not be written: Lost connection")) << output;
+      EXPECT_EQ(present, line - 2) << output;
+    }
+  }
 }
 
 TEST_F(ProcessFault, DiskFullAtACommitStopsAtThatRowAndKeepsTheRowsBefore) {

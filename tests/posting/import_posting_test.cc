@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -18,11 +19,13 @@
 #include <tuple>
 #include <vector>
 
+#include "db/connection.h"
 #include "db/sql_policy_table.h"
 #include "import/csv_reader.h"
 #include "import/import_run.h"
 #include "recfiles/CBtrvKafImport.h"
 #include "recfiles/record_store.h"
+#include "recfiles/store_faults.h"
 #include "support/fixture_agency.h"
 #include "support/private_server.h"
 #include "support/test_database.h"
@@ -273,6 +276,50 @@ TEST_F(PostingRunTest, PostingTheSameFileTwiceTakesNewNumbersAndReplacesThePolic
                   "BF-241231--PRD-P01  |500004|2025-01-16 08:00:00|kept by the host|3"));
 }
 
+// A row's records and its Policy row are kept together: whatever fails in the row, after the
+// Policy row was written or before, leaves neither in place.
+TEST_F(PostingRunTest, AFailedRowLeavesNeitherItsRecordsNorItsPolicyRow) {
+  // The ordinary row stores 2 records, the client row 13 (its policy record last, then its
+  // Policy row); each row ends with one commit.
+  const struct {
+    const char* operation;
+    int nth;
+    std::string want_reason;
+  } kCases[] = {
+      {"insert", 3, "a record of the line could not be stored, status is 18"},   // its first
+      {"insert", 15, "a record of the line could not be stored, status is 18"},  // its policy
+      {"commit", 2, "the records could not be committed, status is 18"},  // after the Policy row
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.operation) + " #" + std::to_string(c.nth));
+    testing::TempDir dir;
+    testing::MakeFixtureAgency(dir.path());
+    db_->Exec("DELETE FROM Policy");
+    testing::WriteFile(dir.File("b.csv"),
+                       "GL,Name,SubType,Normal,Dept,Value\r\n"
+                       "4000,Commission Income,NONE,Credit,GA,100\r\n"
+                       "1120,Client Receivables,C001,Debit,GA,50\r\n"
+                       "5000,Office Expense,NONE,Debit,01,10\r\n");
+    testing::RecordingOperator op;
+    ClientFileSet files(
+        &*table_, [] { return std::string("T"); }, dir.path().string());
+    ImportRun run(files, op, [] { return kNow; });
+    FailNthWrite fault(c.operation, kStatusDiskFull, c.nth);
+    SetStoreFaults(&fault);
+    const ImportOutcome outcome = run.Run({"01", "12/31/2024", dir.File("b.csv"), 100000, 500000});
+    SetStoreFaults(nullptr);
+    EXPECT_EQ(outcome, ImportOutcome::kStopped);
+    EXPECT_THAT(Documents("01"), ElementsAre("J100001"));
+    EXPECT_THAT(testing::DumpRecords("pol"), IsEmpty());
+    EXPECT_THAT(db_->Rows("SELECT PolNum FROM Policy"), IsEmpty());
+    ASSERT_FALSE(op.errors.empty());
+    EXPECT_EQ(
+        op.errors.back(),
+        "Posting stopped at line 3 [1120,Client Receivables,C001,Debit,GA,50]: " + c.want_reason +
+            ". The records of that line were rolled back; the lines before it are posted.");
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // A database server of the test's own, stopped in the middle of a run.
 
@@ -354,6 +401,76 @@ TEST(DatabaseLostTest, RunStopsAtTheRowAndRollsItsRecordsBack) {
                   "All done"));
   EXPECT_THAT(log, Contains(StartsWith("# GL [1130] SGL [     7]")));
   EXPECT_THAT(log, Not(Contains(StartsWith("# GL [5000]"))));
+}
+
+// Pauses the server (SIGSTOP) just before the `nth` store commit, after that row's Policy row
+// was written: the store then commits, and the database's commit meets a silent server.
+class PauseAtCommit : public StoreFaults {
+ public:
+  PauseAtCommit(testing::PrivateServer& server, int nth) : server_(server), nth_(nth) {}
+  int16_t BeforeWrite(std::string_view operation) override {
+    if (operation == "commit" && ++commits_ == nth_) (void)server_.Pause();
+    return 0;
+  }
+
+ private:
+  testing::PrivateServer& server_;
+  int nth_;
+  int commits_ = 0;
+};
+
+TEST(DatabaseLostTest, CommitWithoutAnAnswerStopsAndSaysTheRowsOutcomeIsUnknown) {
+  if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;
+  testing::EnsureCoreApplication();
+  testing::TempDir dir;
+  testing::MakeFixtureAgency(dir.path());
+  testing::PrivateServer server;
+  ASSERT_TRUE(server.started()) << server.start_output();
+  const QString connection = QStringLiteral("silent-at-commit");
+  ConnectionParams params;
+  params.server = server.host();
+  params.port = server.port();
+  params.user_name = server.user();
+  params.password = server.password();
+  params.database = server.database();
+  params.timeout_seconds = 2;
+  std::string error;
+  ASSERT_TRUE(OpenConnection(connection, params, &error)) << error;
+  testing::WriteFile(dir.File("b.csv"),
+                     "GL,Name,SubType,Normal,Dept,Value\r\n"
+                     "4000,Commission Income,NONE,Credit,GA,100\r\n"
+                     "1120,Client Receivables,C001,Debit,GA,50\r\n"
+                     "5000,Office Expense,NONE,Debit,01,10\r\n");
+  testing::RecordingOperator op;
+  PauseAtCommit pause(server, 2);  // the client row's
+  ImportOutcome outcome;
+  const auto start = std::chrono::steady_clock::now();
+  {
+    SqlPolicyTable table(connection);
+    ClientFileSet files(
+        &table, [] { return std::string("unknown"); }, dir.path().string());
+    ImportRun run(files, op, [] { return kNow; });
+    SetStoreFaults(&pause);
+    outcome = run.Run({"01", "12/31/2024", dir.File("b.csv"), 100000, 500000});
+    SetStoreFaults(nullptr);
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  server.Resume();
+  QSqlDatabase::removeDatabase(connection);
+
+  EXPECT_EQ(outcome, ImportOutcome::kStopped);
+  EXPECT_LT(seconds, 10.0);
+  // The client row's records are stored; nothing of the row after it.
+  EXPECT_THAT(Documents("01"), ElementsAre("I500001", "J100001", "J100002"));
+  ASSERT_EQ(op.errors.size(), 1u);
+  EXPECT_THAT(op.errors[0], StartsWith("Posting stopped at line 3 [1120,Client "
+                                       "Receivables,C001,Debit,GA,50]: the database did not "
+                                       "confirm the Policy row of that line ("));
+  EXPECT_THAT(op.errors[0], EndsWith("). The records of that line are stored, but whether its "
+                                     "Policy row was stored is unknown; the lines before it are "
+                                     "posted."));
+  EXPECT_THAT(RunLogAfterFileSet(dir.File("balances_unknown.txt")), Contains(op.errors[0]));
 }
 
 // ---------------------------------------------------------------------------------------------

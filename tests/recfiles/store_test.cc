@@ -5,10 +5,13 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "recfiles/CBtrvKafImport.h"
@@ -74,6 +77,7 @@ class StoreTest : public ::testing::Test {
   void SetUp() override { settings_ = InitStore(dir_.path()); }
   void TearDown() override {
     SetStoreFaults(nullptr);
+    SetStoreStopFlag(nullptr);
     CloseRecordStore();
   }
 
@@ -385,6 +389,50 @@ TEST_F(StoreTest, WriteLockHeldElsewhereGives85AfterABoundedWait) {
   ASSERT_EQ(other.Exec("COMMIT"), SQLITE_OK);
   ASSERT_EQ(btrBeginTransaction(), 0);
   ASSERT_EQ(btrEndTransaction(), 0);
+}
+
+// A program that is asked to stop (a signal handler sets its flag) must not sit out the whole
+// wait for another process's lock: the wait gives up as soon as the flag is set.
+TEST_F(StoreTest, StopFlagEndsTheWaitForALock) {
+  using Clock = std::chrono::steady_clock;
+  using std::chrono::milliseconds;
+  const struct {
+    const char* busy_ms;
+    int set_after_ms;  // -1: never; 0: before the call
+    int want_at_least_ms, want_under_ms;
+  } kCases[] = {
+      {"60000", 0, 0, 500},
+      {"60000", 300, 300, 1000},  // set in the middle of the wait, as by a signal
+      {"300", -1, 300, 5000},     // without a stop the bounded wait still ends it
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string("busy ") + c.busy_ms + " ms, stop after " +
+                 std::to_string(c.set_after_ms) + " ms");
+    volatile std::sig_atomic_t stop = c.set_after_ms == 0 ? 1 : 0;
+    SetStoreStopFlag(&stop);
+    setenv("QUILLMERE_RECFILE_BUSY_MS", c.busy_ms, 1);
+    ASSERT_EQ(QrtInitializeFauxBtrieve(settings_.c_str(), ""), 0);  // reads the wait
+    unsetenv("QUILLMERE_RECFILE_BUSY_MS");
+    RawConnection other(dir_.path());
+    ASSERT_EQ(other.Exec("BEGIN IMMEDIATE"), SQLITE_OK);
+    std::thread setter([&] {
+      if (c.set_after_ms <= 0) return;
+      std::this_thread::sleep_for(milliseconds(c.set_after_ms));
+      stop = 1;
+    });
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(btrBeginTransaction(), kStatusLocked);
+    const auto waited = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+    setter.join();
+    EXPECT_GE(waited, c.want_at_least_ms);
+    EXPECT_LT(waited, c.want_under_ms);
+    ASSERT_EQ(other.Exec("ROLLBACK"), SQLITE_OK);
+    // The flag cleared again, the store works as before.
+    stop = 0;
+    ASSERT_EQ(btrBeginTransaction(), 0);
+    ASSERT_EQ(btrEndTransaction(), 0);
+    SetStoreStopFlag(nullptr);  // `stop` ends with this turn of the loop
+  }
 }
 
 TEST_F(StoreTest, ReadsSeeWhatOtherConnectionsCommitted) {

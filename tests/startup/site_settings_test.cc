@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -110,6 +111,37 @@ TEST(ReadSiteSettings, RefusesAPortThatIsNotAPortNumber) {
   testing::TempDir dir;
   testing::WriteFile(dir.File("VELFILES.ini"), "[VelfilesNdx]\nmdbbase=Acct\n");
   EXPECT_EQ(ReadSiteSettings(dir.File("VELFILES.ini")).mdbport_error, "");
+}
+
+TEST(ReadSiteSettings, ReadsTheDatabaseTimeoutAndHoldsABadOne) {
+  const struct {
+    std::string line;  // "": no such key
+    int want_seconds;
+    std::optional<std::string> want_bad;
+  } kCases[] = {
+      {"", 30, std::nullopt},
+      {"mdbtimeout=5", 5, std::nullopt},
+      {"mdbtimeout=\"2\"", 2, std::nullopt},  // quotes go, as for every value
+      {"mdbtimeout=86400", 86400, std::nullopt},
+      // The lock wait is set a whole second below the time-out, so 1 cannot work.
+      {"mdbtimeout=1", 30, "1"},
+      {"mdbtimeout=0", 30, "0"},
+      {"mdbtimeout=-5", 30, "-5"},
+      {"mdbtimeout=2.5", 30, "2.5"},
+      {"mdbtimeout=10s", 30, "10s"},
+      {"mdbtimeout=86401", 30, "86401"},
+      {"mdbtimeout=99999999999", 30, "99999999999"},
+      {"mdbtimeout=", 30, ""},  // there but empty: not a number either
+  };
+  for (const auto& c : kCases) {
+    testing::TempDir dir;
+    const std::string path = dir.File("VELFILES.ini");
+    testing::WriteFile(path, "[VelfilesNdx]\nmdbbase=Acct\n" + c.line + "\n");
+    const SiteSettings got = ReadSiteSettings(path);
+    EXPECT_EQ(got.mdbtimeout, c.want_seconds) << c.line;
+    EXPECT_EQ(got.bad_mdbtimeout, c.want_bad) << c.line;
+    EXPECT_EQ(got.mdbbase, "Acct") << c.line;
+  }
 }
 
 TEST(ReadSiteSettings, ReportsLinesThatAreNotSettings) {
