@@ -38,7 +38,7 @@ commands:
   init                               create the store and the six standard files:
                                      ap 150/16, extap 138/16, jcki 99/14, desc 64/11,
                                      trans.ndx 64/8, pol 120/25 (record/key length)
-  create NAME --reclen N --keylen K  create one record file (and the store if missing)
+  create NAME --reclen N --keylen K  create one record file in an existing store
   list                               files, record length, key length, record count
   load NAME FILE [--hex]             store the records of FILE ("-": standard input) with
                                      replace-by-key, all in one transaction: on any error
@@ -329,7 +329,7 @@ int Main(int argc, char** argv) {
     return Usage(verb + " takes no operands");
   }
   const std::string dir = cmd.dir.empty() ? DataDirectoryFromSettings(cmd.settings) : cmd.dir;
-  const bool create = verb == "init" || verb == "create";
+  const bool create = verb == "init";  // the one command that makes a store
   std::error_code error;
   if (!std::filesystem::is_directory(dir, error)) return Fail("no data directory " + dir);
   if (!create &&
@@ -338,7 +338,8 @@ int Main(int argc, char** argv) {
                 " is missing; quillmere-recfile init creates one)");
   }
   if (const int16_t status = OpenRecordStore(dir, cmd.host, create); status != kStatusOk) {
-    return Fail("cannot open the store in " + dir + ", status is " + std::to_string(status));
+    return Fail("cannot open the store in " + dir + ": " + RecordStoreError() + ", status is " +
+                std::to_string(status));
   }
   if (verb == "init") return RunInit();
   if (verb == "create") return RunCreate(cmd);

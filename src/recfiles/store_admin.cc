@@ -74,27 +74,8 @@ int16_t Store::Check(std::string* report) {
     return kStatusNotOpen;
   }
   std::string problems;
-  // Without its catalogue the file is no record store (an empty or foreign database), whatever
-  // SQLite's own check says of it.
-  Statement catalogue;
-  int rc = catalogue.Prepare(db_,
-                             "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
-                             "name = ?1");
-  if (rc == SQLITE_OK) {
-    sqlite3_bind_text(catalogue.get(), 1, kCatalogue, -1, SQLITE_STATIC);
-    rc = sqlite3_step(catalogue.get());
-  }
-  if (rc != SQLITE_ROW) {
-    *report = std::string("cannot read the store: ") + sqlite3_errmsg(db_);
-    return StatusFromSqlite(rc) == kStatusLocked ? kStatusLocked : kStatusIoError;
-  }
-  if (sqlite3_column_int64(catalogue.get(), 0) == 0) {
-    *report = std::string("the catalogue of record files (table ") + kCatalogue +
-              ") is missing: this is not a record store, or it was damaged";
-    return kStatusIoError;
-  }
   Statement integrity;
-  rc = integrity.Prepare(db_, "PRAGMA integrity_check");
+  int rc = integrity.Prepare(db_, "PRAGMA integrity_check");
   if (rc == SQLITE_OK) {
     while ((rc = sqlite3_step(integrity.get())) == SQLITE_ROW) {
       const std::string line =

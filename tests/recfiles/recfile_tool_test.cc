@@ -249,9 +249,10 @@ TEST_F(RecfileToolTest, CheckFailsOnAStoreWithoutItsCatalogueOrFilesAndNamesWhat
       {"wrong lengths",
        "UPDATE recfile_catalogue SET record_length = 100 WHERE name = 'jcki'",
        {"jcki: record length 100 and key length 14, the host's file has 99 and 14"}},
+      // A store that does not open at all is named with its cause.
       {"no catalogue",
        "DROP TABLE recfile_catalogue",
-       {"the catalogue of record files (table recfile_catalogue) is missing"}},
+       {"cannot open the store in", "recfiles.sqlite holds no record-file catalogue, status is 2"}},
   };
   for (const auto& c : kCases) {
     TempDir dir;
@@ -262,6 +263,34 @@ TEST_F(RecfileToolTest, CheckFailsOnAStoreWithoutItsCatalogueOrFilesAndNamesWhat
     EXPECT_EQ(check.exit_code, 1) << c.name;
     for (const std::string& want : c.want) EXPECT_THAT(check.err, HasSubstr(want)) << c.name;
   }
+}
+
+TEST_F(RecfileToolTest, DamagedStoreIsNamedWithItsCauseAndLeftAsItIs) {
+  const std::vector<std::string> kEveryVerb = {"check", "list",
+                                               "create extra --reclen 5 --keylen 2", "init"};
+  const struct {
+    std::string name, content, want;
+    size_t verbs;  // how many of kEveryVerb refuse it: init may make a store of an empty file
+  } kCases[] = {
+      {"truncated to 0 bytes", "", "recfiles.sqlite is empty", 3},
+      {"not a database", std::string(4096, 'x'), "file is not a database", 4},
+  };
+  for (const auto& c : kCases) {
+    for (size_t v = 0; v < c.verbs; ++v) {
+      TempDir dir;
+      const std::filesystem::path store = dir.path() / kRecordStoreFileName;
+      WriteFile(store.string(), c.content);
+      const ToolRun run = Tool("--dir " + dir.path().string() + " " + kEveryVerb[v]);
+      EXPECT_EQ(run.exit_code, 1) << c.name << ": " << kEveryVerb[v];
+      EXPECT_THAT(run.err, HasSubstr(c.want)) << c.name << ": " << kEveryVerb[v];
+      EXPECT_TRUE(ReadFile(store.string()) == c.content) << c.name << ": " << kEveryVerb[v];
+    }
+  }
+  TempDir empty;  // only init makes a store
+  const ToolRun create = Tool("--dir " + empty.path().string() + " create x --reclen 4 --keylen 2");
+  EXPECT_EQ(create.exit_code, 1);
+  EXPECT_THAT(create.err, HasSubstr("quillmere-recfile init creates one"));
+  EXPECT_FALSE(std::filesystem::exists(empty.path() / kRecordStoreFileName));
 }
 
 }  // namespace
