@@ -51,8 +51,9 @@ constexpr char kUsage[] =
     "  --help           this text\n"
     "\n"
     "Exit codes: 0 done (check: the file is clean); 1 the file has errors, nothing posted;\n"
-    "2 setup failure (settings, database, CSV not found, bad option); 3 stopped part-way\n"
-    "(the rows before are posted whole; the run log names the row).\n"
+    "2 setup failure, nothing done (settings, record files, database, a CSV that is missing,\n"
+    "not a regular file or unreadable, bad option); 3 stopped part-way (the rows before are\n"
+    "posted whole; the run log names the row).\n"
     "Messages go to standard error. Ctrl-C or SIGTERM stops a check or an import within a\n"
     "second, or when the database statement in progress ends or times out: the rows before\n"
     "are posted whole, exit 3.\n";
