@@ -127,6 +127,9 @@ ImportOutcome ImportRun::Pass1(RunOperator& op, CsvLineReader& reader, uint64_t 
     } else if (line.find(';') != std::string::npos && line.find(',') == std::string::npos) {
       error_line("Semicolon-separated file: save it with commas");
       check_rows = false;
+    } else if (line.find('\t') != std::string::npos && line.find(',') == std::string::npos) {
+      error_line("Tab-separated file: save it with commas");
+      check_rows = false;
     } else {
       const CsvRow first = ReadRow(line);
       const std::optional<double> amount = ParseAmount(first.amount_text);
@@ -199,10 +202,13 @@ ImportOutcome ImportRun::Pass1(RunOperator& op, CsvLineReader& reader, uint64_t 
   }
   op.ShowProgress(progress_total, progress_total);
 
-  // About the whole file, not one line of it: pass 2 draws each number as these counts do,
-  // passing over the numbers in use, so it never runs out once this says there are enough.
+  // About the whole file, not one line of it. A file of no bytes at all is no balance sheet (a
+  // save that went wrong, a wrong name); posting "0 rows" would report it as done.
   line_number = 0;
   line.clear();
+  if (reader.size() == 0) error_line("Empty file: it holds no header and no rows");
+  // Pass 2 draws each number as these counts do, passing over the numbers in use, so it never
+  // runs out once this says there are enough.
   Posting numbering(files_, op, now_);
   const auto check_numbers = [&](const char* name, int32_t first, int64_t free, int64_t needed,
                                  const char* documents) {

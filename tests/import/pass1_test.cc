@@ -225,7 +225,15 @@ TEST_F(Pass1Test, HeaderThatShowsAFileReadWronglyIsAnError) {
       {"GL;Name;SubType;Normal;Dept;Value\r\n4000;Commission;NONE;Credit;GA;-1500,00\r\n",
        {{1, "Semicolon-separated file: save it with commas", "GL;Name;SubType;Normal;Dept;Value"}},
        1},
+      {"GL\tName\tSubType\tNormal\tDept\tValue\n4000\tCommission\tNONE\tCredit\tGA\t-1500.00\n",
+       {{1, "Tab-separated file: save it with commas",
+         "GL\\x09Name\\x09SubType\\x09Normal\\x09Dept\\x09Value"}},
+       1},
       {"GL,Name;Memo,SubType,Normal,Dept,Value\n" + row1 + "\n", {}, 1},  // commas too
+      {"GL,Name,SubType,Normal,Dept,Value\tMemo\n" + row1 + "\n", {}, 1},
+      // No bytes at all: not a balance sheet of no rows.
+      {"", {{0, "Empty file: it holds no header and no rows", ""}}, 0},
+      {"GL,Name,SubType,Normal,Dept,Value\n", {}, 0},
       // No header: the first balance would be lost.
       {row1 + "\r\n" + row2 + "\r\n",
        {{1, "First line is a balance row, not the header", row1}},
