@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <random>
 
+#include "context/logging_operator.h"
 #include "recfiles/CBtrvKafImport.h"
 #include "recfiles/btrv_layout.h"
 #include "recfiles/encodings.h"
@@ -138,27 +139,6 @@ void Report(ClientFileSet& files, Operator& op, const std::string& message) {
   files.log().Flush();
   op.ErrorWindow(message);
 }
-
-// The caller's Operator, with every message also written to the run log (while it is open).
-class LoggingOperator : public Operator {
- public:
-  LoggingOperator(Operator& inner, RunLog& log) : inner_(inner), log_(log) {}
-  void ErrorWindow(const std::string& message) override {
-    log_.Line(message);
-    log_.Flush();
-    inner_.ErrorWindow(message);
-  }
-  bool Confirm(const std::string& prompt) override { return inner_.Confirm(prompt); }
-  void SetStatus(const std::string& text) override { inner_.SetStatus(text); }
-  void ProcessEvents() override { inner_.ProcessEvents(); }
-  void Launch(const std::string& path) override { inner_.Launch(path); }
-  void ShowProgress(long long done, long long total) override { inner_.ShowProgress(done, total); }
-  bool StopRequested() override { return inner_.StopRequested(); }
-
- private:
-  Operator& inner_;
-  RunLog& log_;
-};
 
 }  // namespace
 

@@ -26,30 +26,6 @@ bool IsControlAccount(const std::string& gl) {
 
 }  // namespace
 
-// Everything shown during a run is also a line of the run log, and counted.
-class ImportRun::RunOperator : public Operator {
- public:
-  RunOperator(Operator& inner, RunLog& log) : inner_(inner), log_(log) {}
-  void ErrorWindow(const std::string& message) override {
-    log_.Line(message);
-    log_.Flush();
-    ++messages_;
-    inner_.ErrorWindow(message);
-  }
-  bool Confirm(const std::string& prompt) override { return inner_.Confirm(prompt); }
-  void SetStatus(const std::string& text) override { inner_.SetStatus(text); }
-  void ProcessEvents() override { inner_.ProcessEvents(); }
-  void Launch(const std::string& path) override { inner_.Launch(path); }
-  void ShowProgress(long long done, long long total) override { inner_.ShowProgress(done, total); }
-  bool StopRequested() override { return inner_.StopRequested(); }
-  int64_t messages() const { return messages_; }
-
- private:
-  Operator& inner_;
-  RunLog& log_;
-  int64_t messages_ = 0;
-};
-
 ImportRun::ImportRun(ClientFileSet& files, Operator& op, std::function<DateTime()> now)
     : files_(files), op_(op), now_(std::move(now)) {}
 
@@ -76,7 +52,7 @@ bool ImportRun::CheckRequest(const ImportRequest& request) {
   return true;
 }
 
-bool ImportRun::Start(const ImportRequest& request, RunOperator& op) {
+bool ImportRun::Start(const ImportRequest& request, LoggingOperator& op) {
   std::string error;
   if (!files_.OpenClientFiles(op, kImportFiles, &error)) {
     op.ErrorWindow(error);  // in the run log too, when it was created
@@ -99,7 +75,7 @@ bool ImportRun::Start(const ImportRequest& request, RunOperator& op) {
   return true;
 }
 
-ImportOutcome ImportRun::Pass1(RunOperator& op, CsvLineReader& reader, uint64_t total) {
+ImportOutcome ImportRun::Pass1(LoggingOperator& op, CsvLineReader& reader, uint64_t total) {
   RunLog& log = files_.log();
   int64_t line_number = 0;
   std::string line;
@@ -229,7 +205,7 @@ ImportOutcome ImportRun::Pass1(RunOperator& op, CsvLineReader& reader, uint64_t 
   return summary_.errors.empty() ? ImportOutcome::kClean : ImportOutcome::kErrors;
 }
 
-void ImportRun::End(RunOperator& op) {
+void ImportRun::End(LoggingOperator& op) {
   summary_.messages = op.messages();
   RunLog& log = files_.log();
   if (op.messages() > 0) {
@@ -249,7 +225,7 @@ ImportOutcome ImportRun::Run(const ImportRequest& request) { return Passes(reque
 ImportOutcome ImportRun::Passes(const ImportRequest& request, bool post) {
   summary_ = ImportSummary{};
   if (!CheckRequest(request)) return ImportOutcome::kSetupFailed;
-  RunOperator op(op_, files_.log());
+  LoggingOperator op(op_, files_.log());
   if (!Start(request, op)) return ImportOutcome::kSetupFailed;
   const auto setup_failed = [&](const std::string& message) {
     // The run ends here, its log as far as it got; the next operation writes a log of its own.
@@ -292,7 +268,7 @@ ImportOutcome ImportRun::Passes(const ImportRequest& request, bool post) {
   return outcome;
 }
 
-ImportOutcome ImportRun::Pass2(RunOperator& op, int copy_fd) {
+ImportOutcome ImportRun::Pass2(LoggingOperator& op, int copy_fd) {
   RunLog& log = files_.log();
   log.Line("pass 2 - loading");
 

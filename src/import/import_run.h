@@ -10,6 +10,7 @@
 
 #include "context/client_files.h"
 #include "context/clock.h"
+#include "context/logging_operator.h"
 #include "context/operator.h"
 #include "import/csv_reader.h"
 #include "posting/posting.h"
@@ -81,18 +82,17 @@ class ImportRun {
   const ImportSummary& summary() const { return summary_; }
 
  private:
-  class RunOperator;
   // The start, pass 1 and, with `post`, pass 2.
   ImportOutcome Passes(const ImportRequest& request, bool post);
-  bool Start(const ImportRequest& request, RunOperator& op);
+  bool Start(const ImportRequest& request, LoggingOperator& op);
   // Checks every line `reader` gives: kClean, kErrors, kStopped on request (summary_ says where),
   // or kSetupFailed when the CSV could not
   // be read to its end or the copy not written (the message is shown). `total` is the CSV's
   // size, for the progress.
-  ImportOutcome Pass1(RunOperator& op, CsvLineReader& reader, uint64_t total);
+  ImportOutcome Pass1(LoggingOperator& op, CsvLineReader& reader, uint64_t total);
   // Posts the lines of `copy_fd`, read from its start.
-  ImportOutcome Pass2(RunOperator& op, int copy_fd);
-  void End(RunOperator& op);
+  ImportOutcome Pass2(LoggingOperator& op, int copy_fd);
+  void End(LoggingOperator& op);
 
   ClientFileSet& files_;
   Operator& op_;
