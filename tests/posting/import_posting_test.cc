@@ -409,9 +409,10 @@ class PauseAtCommit : public StoreFaults {
  public:
   PauseAtCommit(testing::PrivateServer& server, int nth) : server_(server), nth_(nth) {}
   int16_t BeforeWrite(std::string_view operation) override {
-    if (operation == "commit" && ++commits_ == nth_) (void)server_.Pause();
+    if (operation == "commit" && ++commits_ == nth_) paused = server_.Pause();
     return 0;
   }
+  bool paused = false;
 
  private:
   testing::PrivateServer& server_;
@@ -459,6 +460,7 @@ TEST(DatabaseLostTest, CommitWithoutAnAnswerStopsAndSaysTheRowsOutcomeIsUnknown)
   server.Resume();
   QSqlDatabase::removeDatabase(connection);
 
+  ASSERT_TRUE(pause.paused);
   EXPECT_EQ(outcome, ImportOutcome::kStopped);
   EXPECT_LT(seconds, 10.0);
   // The client row's records are stored; nothing of the row after it.

@@ -2,8 +2,11 @@
 
 #include <signal.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "support/process.h"
 
@@ -11,6 +14,26 @@ namespace quillmere::testing {
 namespace {
 
 constexpr char kTestdbScript[] = QUILLMERE_SOURCE_DIR "/scripts/testdb";
+
+// The state letter of process `pid` from /proc ('T' stopped, 'S' sleeping ...); '?' when unknown.
+char ProcessState(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  std::getline(stat, text);
+  const size_t close = text.rfind(')');  // the command name may hold blanks and parentheses
+  return close == std::string::npos || close + 2 >= text.size() ? '?' : text[close + 2];
+}
+
+// Waits up to two seconds for `done`; true when it came.
+template <typename Done>
+bool WaitUntil(Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -26,7 +49,11 @@ PrivateServer::PrivateServer() {
     if (line.rfind("QUILLMERE_TEST_DB_", 0) != 0 || eq == std::string::npos) continue;
     values_[line.substr(0, eq)] = line.substr(eq + 1);
   }
-  const std::string pid_text = ReadFile(Value("QUILLMERE_TEST_DB_PIDFILE"));
+  // The server may write its pid file a moment after it answers.
+  std::string pid_text;
+  if (started_) {
+    WaitUntil([&] { return !(pid_text = ReadFile(Value("QUILLMERE_TEST_DB_PIDFILE"))).empty(); });
+  }
   if (started_ && !pid_text.empty()) pid_ = static_cast<pid_t>(std::atol(pid_text.c_str()));
 }
 
@@ -55,7 +82,9 @@ void PrivateServer::Stop() {
 bool PrivateServer::Pause() {
   if (!started_ || pid_ <= 0 || kill(pid_, SIGSTOP) != 0) return false;
   paused_ = true;
-  return true;
+  // A signal takes effect a moment after kill() returns: a test that goes on at once could
+  // still be answered.
+  return WaitUntil([&] { return ProcessState(pid_) == 'T'; });
 }
 
 bool PrivateServer::Resume() {

@@ -51,7 +51,8 @@ class PrivateServer {
   // Stops the server (`scripts/testdb stop`, which waits for its end). Later calls do nothing.
   void Stop();
   // SIGSTOP and SIGCONT to the server: while paused it keeps its connections open and answers
-  // nothing, as a hung server does. False when there is no running server to signal.
+  // nothing, as a hung server does; Pause returns once the server is stopped. False when there
+  // is no running server to signal (or it did not stop).
   bool Pause();
   bool Resume();
 
