@@ -1,12 +1,7 @@
 // quillmere-recfile: maintenance of the record-file store (create, load, dump, list, check).
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <iterator>
@@ -19,6 +14,7 @@
 #include "recfiles/encodings.h"
 #include "recfiles/record_lines.h"
 #include "recfiles/record_store.h"
+#include "recfiles/regular_file.h"
 
 namespace quillmere {
 namespace {
@@ -146,43 +142,6 @@ int RunList() {
               << "\n";
   }
   return 0;
-}
-
-// Reads the whole of `path`, which must be a regular file: a folder, a FIFO or a device is
-// refused (a folder would read as empty and "load" nothing; a FIFO could block for ever). The
-// open does not block, so a FIFO without a writer is refused too.
-bool ReadRegularFile(const std::string& path, std::string* data, std::string* error) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    *error = std::strerror(errno);
-    return false;
-  }
-  struct stat st {};
-  bool ok = fstat(fd, &st) == 0;
-  if (!ok) {
-    *error = std::strerror(errno);
-  } else if (!S_ISREG(st.st_mode)) {
-    *error = S_ISDIR(st.st_mode) ? "it is a folder, not a file" : "it is not a regular file";
-    ok = false;
-  } else {
-    (void)fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    data->clear();
-    char chunk[1 << 16];
-    for (;;) {
-      const ssize_t n = read(fd, chunk, sizeof chunk);
-      if (n > 0) {
-        data->append(chunk, static_cast<size_t>(n));
-      } else if (n == 0) {
-        break;
-      } else if (errno != EINTR) {
-        *error = std::strerror(errno);
-        ok = false;
-        break;
-      }
-    }
-  }
-  close(fd);
-  return ok;
 }
 
 int RunLoad(const Command& cmd) {

@@ -2,16 +2,12 @@
 // from it (see record_store.h).
 #include "recfiles/settings_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <filesystem>
 
 #include "recfiles/encodings.h"
 #include "recfiles/record_store.h"
+#include "recfiles/regular_file.h"
 
 namespace quillmere {
 namespace {
@@ -48,33 +44,6 @@ std::optional<std::string_view> SectionName(std::string_view line) {
   return name;
 }
 
-// The whole content of the regular file `path`; false when it is missing or cannot be read.
-bool ReadWholeFile(const std::string& path, std::string* content) {
-  // O_NONBLOCK: a FIFO in the settings file's place must not hang the program; it is refused
-  // below with everything else that is not a regular file.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  content->clear();
-  char buffer[64 * 1024];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      return false;
-    }
-    content->append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return true;
-}
-
 }  // namespace
 
 std::string SettingsProblem::Message() const {
@@ -91,7 +60,7 @@ std::optional<std::string> SettingsSection::Get(std::string_view name) const {
 SettingsSection ReadSettingsSection(const std::string& path, std::string_view section) {
   SettingsSection result;
   std::string content;
-  if (!ReadWholeFile(path, &content)) return result;
+  if (std::string unread; !ReadRegularFile(path, &content, &unread)) return result;
   result.file_read = true;
 
   const std::string wanted = AsciiLower(section);
