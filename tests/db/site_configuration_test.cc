@@ -19,6 +19,7 @@
 #include "recfiles/CBtrvKafImport.h"
 #include "recfiles/record_store.h"
 #include "support/private_server.h"
+#include "support/server_connection.h"
 #include "support/test_database.h"
 #include "support/test_support.h"
 
@@ -311,13 +312,7 @@ TEST(SilentServerTest, ConnectAndStatementsGiveUpAfterTheTimeOut) {
   testing::EnsureCoreApplication();
   testing::PrivateServer server;
   ASSERT_TRUE(server.started()) << server.start_output();
-  ConnectionParams params;
-  params.server = server.host();
-  params.port = server.port();
-  params.user_name = server.user();
-  params.password = server.password();
-  params.database = server.database();
-  params.timeout_seconds = 2;
+  const ConnectionParams params = testing::ParamsOf(server, 2);
   const QString connection = QStringLiteral("silent-server");
   using Clock = std::chrono::steady_clock;
   for (const bool connect_while_silent : {true, false}) {

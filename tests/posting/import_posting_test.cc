@@ -28,6 +28,7 @@
 #include "recfiles/store_faults.h"
 #include "support/fixture_agency.h"
 #include "support/private_server.h"
+#include "support/server_connection.h"
 #include "support/test_database.h"
 #include "support/test_support.h"
 
@@ -428,13 +429,7 @@ TEST(DatabaseLostTest, CommitWithoutAnAnswerStopsAndSaysTheRowsOutcomeIsUnknown)
   testing::PrivateServer server;
   ASSERT_TRUE(server.started()) << server.start_output();
   const QString connection = QStringLiteral("silent-at-commit");
-  ConnectionParams params;
-  params.server = server.host();
-  params.port = server.port();
-  params.user_name = server.user();
-  params.password = server.password();
-  params.database = server.database();
-  params.timeout_seconds = 2;
+  const ConnectionParams params = testing::ParamsOf(server, 2);
   std::string error;
   ASSERT_TRUE(OpenConnection(connection, params, &error)) << error;
   testing::WriteFile(dir.File("b.csv"),
