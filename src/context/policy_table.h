@@ -2,6 +2,7 @@
 // implements it over Qt SQL, and tests use the same implementation against MariaDB.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "recfiles/encodings.h"
@@ -50,6 +51,16 @@ struct PolicyRow {
   std::string OverrideAnnualized = "N";
 };
 
+// What one Post did, as the run journal keeps it to complete or take back the write.
+struct PolicyWrite {
+  int64_t policy_id = 0;  // PolicyID of the row written
+  bool inserted = false;  // no row matched: Post inserted this one
+  // The written columns as the row held them before the update, in the table's own encoding
+  // (opaque to the core; Restore takes it back, NULLs included). Empty when inserted.
+  std::string earlier;
+  friend bool operator==(const PolicyWrite&, const PolicyWrite&) = default;
+};
+
 class PolicyTable {
  public:
   virtual ~PolicyTable() = default;
@@ -60,7 +71,23 @@ class PolicyTable {
   // Finds the row whose AgyCode, PolNum and PolSeq equal the row's exactly (case and trailing
   // blanks count) and updates it without those three columns, or inserts a new row. False with
   // `*error` on any database failure.
-  virtual bool Post(const PolicyRow& row, std::string* error) = 0;
+  // `*write` says which row it wrote and what that row held before. An existing row is read
+  // with a row lock inside the open transaction, so nobody changes it between the read and the
+  // commit.
+  virtual bool Post(const PolicyRow& row, PolicyWrite* write, std::string* error) = 0;
+  bool Post(const PolicyRow& row, std::string* error) {
+    PolicyWrite write;
+    return Post(row, &write, error);
+  }
+  // Takes one Post back, by PolicyID: a row it inserted is deleted, a row it updated gets the
+  // `earlier` values of its written columns back (the identifying columns and the columns the
+  // posting never writes are not touched). A row that is gone already is no error (a restore
+  // may run twice). False with `*error` on a database failure.
+  virtual bool Restore(int64_t policy_id, bool inserted, const std::string& earlier,
+                       std::string* error) = 0;
+  // `*holds`: row `policy_id` exists and its written columns hold what Post(row) wrote there,
+  // compared as the table stores them. False with `*error` on a database failure.
+  virtual bool Holds(int64_t policy_id, const PolicyRow& row, bool* holds, std::string* error) = 0;
 
   // One transaction per posted line. After Begin, the rows Post writes are kept together until
   // Commit stores them or Rollback undoes them; without Begin each Post stands alone.
