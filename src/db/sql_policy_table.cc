@@ -5,20 +5,23 @@
 #include <QSqlError>
 #include <QStringList>
 #include <QVariant>
+#include <charconv>
 #include <functional>
+#include <string_view>
 
 #include "db/qt_text.h"
 
 namespace quillmere {
 namespace {
 
-// Exact match on a text column: both sides as bytes of one character set, compared as binary
-// strings, so neither a case-insensitive collation nor PAD SPACE can merge two values.
-QString ExactText(const QString& column) {
+// Exact comparison of a text column with a bound value: both sides as bytes of one character
+// set, compared as binary strings, so neither a case-insensitive collation nor PAD SPACE can
+// merge two values. `op` is "=" or the NULL-safe "<=>".
+QString ExactText(const QString& column, const QString& op = QStringLiteral("=")) {
   return QStringLiteral(
-             "CAST(CONVERT(%1 USING utf8mb4) AS BINARY) = "
+             "CAST(CONVERT(%1 USING utf8mb4) AS BINARY) %2 "
              "CAST(CONVERT(? USING utf8mb4) AS BINARY)")
-      .arg(column);
+      .arg(column, op);
 }
 
 QVariant TextValue(const std::string& s) { return FromRecordText(s); }
@@ -40,66 +43,122 @@ QVariant DateTimeValue(const DateTime& t) {
 
 struct Column {
   const char* name;
+  bool text;  // compared as bytes; the others as their column type compares
   std::function<QVariant(const PolicyRow&)> value;
 };
 
 // Every column the posting writes besides the three that identify the row, in the order the
-// posting assigns them.
+// posting assigns them. The order is part of the layout of PolicyWrite::earlier.
 const std::vector<Column>& WrittenColumns() {
   static const std::vector<Column> columns = {
-      {"CltNum", [](const PolicyRow& r) { return TextValue(r.CltNum); }},
-      {"CmpCode", [](const PolicyRow& r) { return TextValue(r.CmpCode); }},
-      {"TrnCode", [](const PolicyRow& r) { return TextValue(r.TrnCode); }},
-      {"ClsCode", [](const PolicyRow& r) { return TextValue(r.ClsCode); }},
-      {"DptCode", [](const PolicyRow& r) { return TextValue(r.DptCode); }},
-      {"InvNum", [](const PolicyRow& r) { return TextValue(r.InvNum); }},
-      {"EntryDate", [](const PolicyRow& r) { return DateTimeValue(r.EntryDate); }},
-      {"EffectiveDate", [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
-      {"ExpirationDate", [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
-      {"Status", [](const PolicyRow& r) { return QVariant(r.Status); }},
-      {"PQBFlag", [](const PolicyRow& r) { return QVariant(r.PQBFlag); }},
-      {"CmpStatus", [](const PolicyRow& r) { return QVariant(r.CmpStatus); }},
-      {"CurrentPremium", [](const PolicyRow& r) { return QVariant(r.CurrentPremium); }},
-      {"CurrentNonPremium", [](const PolicyRow& r) { return QVariant(r.CurrentNonPremium); }},
-      {"TotalPremium", [](const PolicyRow& r) { return QVariant(r.TotalPremium); }},
-      {"TotalNonPremium", [](const PolicyRow& r) { return QVariant(r.TotalNonPremium); }},
-      {"NameInsuredCode", [](const PolicyRow& r) { return TextValue(r.NameInsuredCode); }},
-      {"PolicyTermMonths", [](const PolicyRow& r) { return QVariant(r.PolicyTermMonths); }},
-      {"CancelMethod", [](const PolicyRow& r) { return QVariant(r.CancelMethod); }},
-      {"MinEarnedPrem", [](const PolicyRow& r) { return QVariant(r.MinEarnedPrem); }},
-      {"UnearnedFactor", [](const PolicyRow& r) { return QVariant(r.UnearnedFactor); }},
-      {"ReturnPremium", [](const PolicyRow& r) { return QVariant(r.ReturnPremium); }},
-      {"WrittenAmt", [](const PolicyRow& r) { return QVariant(r.WrittenAmt); }},
-      {"BinderEffectDate", [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
-      {"BinderExpireDate", [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
-      {"CmpName", [](const PolicyRow& r) { return TextValue(r.CmpName); }},
-      {"StartRiskSeq", [](const PolicyRow& r) { return QVariant(r.StartRiskSeq); }},
-      {"CurRiskSeq", [](const PolicyRow& r) { return QVariant(r.CurRiskSeq); }},
-      {"Prd Code", [](const PolicyRow& r) { return TextValue(r.PrdCode); }},
-      {"Opr Code", [](const PolicyRow& r) { return TextValue(r.OprCode); }},
-      {"PolicyTermExpDate", [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
-      {"PolicyTermEffDate", [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
-      {"D_filler1", [](const PolicyRow& r) { return QVariant(r.D_filler1); }},
-      {"D_filler2", [](const PolicyRow& r) { return QVariant(r.D_filler2); }},
-      {"D_filler3", [](const PolicyRow& r) { return QVariant(r.D_filler3); }},
-      {"EndorseNumber", [](const PolicyRow& r) { return QVariant(r.EndorseNumber); }},
-      {"ActiveSeq", [](const PolicyRow& r) { return QVariant(r.ActiveSeq); }},
-      {"TagDesc", [](const PolicyRow& r) { return TextValue(r.TagDesc); }},
-      {"OverrideAnnualized", [](const PolicyRow& r) { return TextValue(r.OverrideAnnualized); }},
+      {"CltNum", true, [](const PolicyRow& r) { return TextValue(r.CltNum); }},
+      {"CmpCode", true, [](const PolicyRow& r) { return TextValue(r.CmpCode); }},
+      {"TrnCode", true, [](const PolicyRow& r) { return TextValue(r.TrnCode); }},
+      {"ClsCode", true, [](const PolicyRow& r) { return TextValue(r.ClsCode); }},
+      {"DptCode", true, [](const PolicyRow& r) { return TextValue(r.DptCode); }},
+      {"InvNum", true, [](const PolicyRow& r) { return TextValue(r.InvNum); }},
+      {"EntryDate", false, [](const PolicyRow& r) { return DateTimeValue(r.EntryDate); }},
+      {"EffectiveDate", false, [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
+      {"ExpirationDate", false, [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
+      {"Status", false, [](const PolicyRow& r) { return QVariant(r.Status); }},
+      {"PQBFlag", false, [](const PolicyRow& r) { return QVariant(r.PQBFlag); }},
+      {"CmpStatus", false, [](const PolicyRow& r) { return QVariant(r.CmpStatus); }},
+      {"CurrentPremium", false, [](const PolicyRow& r) { return QVariant(r.CurrentPremium); }},
+      {"CurrentNonPremium", false,
+       [](const PolicyRow& r) { return QVariant(r.CurrentNonPremium); }},
+      {"TotalPremium", false, [](const PolicyRow& r) { return QVariant(r.TotalPremium); }},
+      {"TotalNonPremium", false, [](const PolicyRow& r) { return QVariant(r.TotalNonPremium); }},
+      {"NameInsuredCode", true, [](const PolicyRow& r) { return TextValue(r.NameInsuredCode); }},
+      {"PolicyTermMonths", false, [](const PolicyRow& r) { return QVariant(r.PolicyTermMonths); }},
+      {"CancelMethod", false, [](const PolicyRow& r) { return QVariant(r.CancelMethod); }},
+      {"MinEarnedPrem", false, [](const PolicyRow& r) { return QVariant(r.MinEarnedPrem); }},
+      {"UnearnedFactor", false, [](const PolicyRow& r) { return QVariant(r.UnearnedFactor); }},
+      {"ReturnPremium", false, [](const PolicyRow& r) { return QVariant(r.ReturnPremium); }},
+      {"WrittenAmt", false, [](const PolicyRow& r) { return QVariant(r.WrittenAmt); }},
+      {"BinderEffectDate", false, [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
+      {"BinderExpireDate", false, [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
+      {"CmpName", true, [](const PolicyRow& r) { return TextValue(r.CmpName); }},
+      {"StartRiskSeq", false, [](const PolicyRow& r) { return QVariant(r.StartRiskSeq); }},
+      {"CurRiskSeq", false, [](const PolicyRow& r) { return QVariant(r.CurRiskSeq); }},
+      {"Prd Code", true, [](const PolicyRow& r) { return TextValue(r.PrdCode); }},
+      {"Opr Code", true, [](const PolicyRow& r) { return TextValue(r.OprCode); }},
+      {"PolicyTermExpDate", false, [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
+      {"PolicyTermEffDate", false, [](const PolicyRow& r) { return DateValue(r.PolicyDate); }},
+      {"D_filler1", false, [](const PolicyRow& r) { return QVariant(r.D_filler1); }},
+      {"D_filler2", false, [](const PolicyRow& r) { return QVariant(r.D_filler2); }},
+      {"D_filler3", false, [](const PolicyRow& r) { return QVariant(r.D_filler3); }},
+      {"EndorseNumber", false, [](const PolicyRow& r) { return QVariant(r.EndorseNumber); }},
+      {"ActiveSeq", false, [](const PolicyRow& r) { return QVariant(r.ActiveSeq); }},
+      {"TagDesc", true, [](const PolicyRow& r) { return TextValue(r.TagDesc); }},
+      {"OverrideAnnualized", true,
+       [](const PolicyRow& r) { return TextValue(r.OverrideAnnualized); }},
   };
   return columns;
 }
 
-std::string ErrorOf(const QSqlQuery& query) { return ToRecordText(query.lastError().text()); }
+// The layout of PolicyWrite::earlier (see the header): "<count>:" then per value "-" (NULL) or
+// "<length>=<bytes>".
+void AppendEarlier(const QSqlQuery& query, int first, int count, std::string* out) {
+  *out = std::to_string(count) + ":";
+  for (int i = first; i < first + count; ++i) {
+    if (query.isNull(i)) {
+      *out += '-';
+      continue;
+    }
+    const QByteArray bytes = query.value(i).toByteArray();
+    *out += std::to_string(bytes.size()) + "=";
+    out->append(bytes.constData(), static_cast<size_t>(bytes.size()));
+  }
+}
+
+// Reads an unsigned decimal number that ends at `end` off the front of `*in`.
+bool ConsumeCount(std::string_view* in, char end, size_t* n) {
+  const auto [ptr, ec] = std::from_chars(in->data(), in->data() + in->size(), *n);
+  if (ec != std::errc() || ptr == in->data() || ptr == in->data() + in->size() || *ptr != end) {
+    return false;
+  }
+  in->remove_prefix(static_cast<size_t>(ptr - in->data()) + 1);
+  return true;
+}
+
+// The values of `earlier`, nullopt for NULL; false when it is not exactly `count` values.
+bool ParseEarlier(std::string_view earlier, size_t count,
+                  std::vector<std::optional<std::string_view>>* values) {
+  size_t n = 0;
+  if (!ConsumeCount(&earlier, ':', &n) || n != count) return false;
+  values->clear();
+  for (size_t i = 0; i < count; ++i) {
+    if (!earlier.empty() && earlier.front() == '-') {
+      earlier.remove_prefix(1);
+      values->push_back(std::nullopt);
+      continue;
+    }
+    size_t length = 0;
+    if (!ConsumeCount(&earlier, '=', &length) || length > earlier.size()) return false;
+    values->push_back(earlier.substr(0, length));
+    earlier.remove_prefix(length);
+  }
+  return earlier.empty();
+}
+
+bool Failed(const QSqlQuery& query, bool* deadlock, std::string* error) {
+  *error = ToRecordText(query.lastError().text());
+  *deadlock = query.lastError().nativeErrorCode() == QStringLiteral("1213");
+  return false;
+}
 
 }  // namespace
 
 SqlPolicyTable::SqlPolicyTable(QString connection_name)
     : connection_name_(std::move(connection_name)) {}
 
+QSqlDatabase SqlPolicyTable::Database() const {
+  return QSqlDatabase::database(connection_name_, /*open=*/false);
+}
+
 bool SqlPolicyTable::Open(std::string* error) {
   Close();
-  QSqlDatabase db = QSqlDatabase::database(connection_name_, /*open=*/false);
+  QSqlDatabase db = Database();
   if (!db.isValid() || !db.isOpen()) {
     *error =
         db.isValid() ? "the database connection is not open" : "there is no database connection";
@@ -112,45 +171,67 @@ bool SqlPolicyTable::Open(std::string* error) {
   };
   const QString table =
       db.driver()->escapeIdentifier(QStringLiteral("Policy"), QSqlDriver::TableName);
-  const QString where = QStringLiteral(" WHERE AgyCode = ? AND PolNum = ? AND PolSeq = ? AND ") +
-                        ExactText(QStringLiteral("AgyCode")) + QStringLiteral(" AND ") +
-                        ExactText(QStringLiteral("PolNum"));
-  QStringList assignments, names;
+  const QString exact_key = ExactText(QStringLiteral("AgyCode")) + QStringLiteral(" AND ") +
+                            ExactText(QStringLiteral("PolNum"));
+  // The collation comparisons let the server use its index; the binary ones make the match
+  // exact.
+  const QString where =
+      QStringLiteral(" WHERE AgyCode = ? AND PolNum = ? AND PolSeq = ? AND ") + exact_key;
+  QStringList assignments, names, read, same;
   for (const Column& column : WrittenColumns()) {
     const QString name = quote(QString::fromLatin1(column.name));
     assignments << name + QStringLiteral(" = ?");
     names << name;
+    // The server's own text of each value: exact for every type, NULL stays NULL.
+    read << QStringLiteral("CAST(") + name + QStringLiteral(" AS BINARY)");
+    same << (column.text ? ExactText(name, QStringLiteral("<=>"))
+                         : name + QStringLiteral(" <=> ?"));
   }
 
-  // The collation comparisons let the server use its index; the binary ones make the match
-  // exact.
-  QSqlQuery update(db), insert(db);
-  if (!update.prepare(QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") +
-                      assignments.join(QStringLiteral(", ")) + where +
-                      QStringLiteral(" LIMIT 1"))) {
-    *error = ErrorOf(update);
+  QSqlQuery update(db), insert(db), select(db), remove(db), holds(db);
+  const auto prepare = [error](QSqlQuery& query, const QString& sql) {
+    if (query.prepare(sql)) return true;
+    *error = ToRecordText(query.lastError().text());
     return false;
-  }
-  // Inserts only when no row matches, so a new row costs one statement.
+  };
   QStringList marks;
   for (qsizetype i = 0; i < names.size() + 3; ++i) marks << QStringLiteral("?");
-  if (!insert.prepare(QStringLiteral("INSERT INTO ") + table +
-                      QStringLiteral(" (AgyCode, PolNum, PolSeq, ") +
-                      names.join(QStringLiteral(", ")) + QStringLiteral(") SELECT ") +
-                      marks.join(QStringLiteral(", ")) +
-                      QStringLiteral(" FROM DUAL WHERE NOT EXISTS (SELECT 1 FROM ") + table +
-                      where + QStringLiteral(")"))) {
-    *error = ErrorOf(insert);
-    return false;
-  }
+  const bool prepared =
+      prepare(update, QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") +
+                          assignments.join(QStringLiteral(", ")) +
+                          QStringLiteral(" WHERE PolicyID = ?")) &&
+      // Inserts only when no row matches, so a new row costs one statement.
+      prepare(insert, QStringLiteral("INSERT INTO ") + table +
+                          QStringLiteral(" (AgyCode, PolNum, PolSeq, ") +
+                          names.join(QStringLiteral(", ")) + QStringLiteral(") SELECT ") +
+                          marks.join(QStringLiteral(", ")) +
+                          QStringLiteral(" FROM DUAL WHERE NOT EXISTS (SELECT 1 FROM ") + table +
+                          where + QStringLiteral(")")) &&
+      prepare(select, QStringLiteral("SELECT PolicyID, ") + read.join(QStringLiteral(", ")) +
+                          QStringLiteral(" FROM ") + table + where +
+                          QStringLiteral(" ORDER BY PolicyID LIMIT 1 FOR UPDATE")) &&
+      prepare(remove,
+              QStringLiteral("DELETE FROM ") + table + QStringLiteral(" WHERE PolicyID = ?")) &&
+      prepare(holds, QStringLiteral("SELECT PolicyID FROM ") + table +
+                         QStringLiteral(" WHERE PolicyID = ? AND ") +
+                         same.join(QStringLiteral(" AND ")) +
+                         QStringLiteral(" AND PolSeq = ? AND ") + exact_key +
+                         QStringLiteral(" FOR UPDATE"));
+  if (!prepared) return false;
   update_ = std::move(update);
   insert_ = std::move(insert);
+  select_ = std::move(select);
+  delete_ = std::move(remove);
+  holds_ = std::move(holds);
   return true;
 }
 
 void SqlPolicyTable::Close() {
   update_.reset();
   insert_.reset();
+  select_.reset();
+  delete_.reset();
+  holds_.reset();
 }
 
 uint64_t SqlPolicyTable::KeyHash(const PolicyRow& row) {
@@ -162,88 +243,186 @@ uint64_t SqlPolicyTable::KeyHash(const PolicyRow& row) {
   return std::hash<std::string>{}(key);
 }
 
-bool SqlPolicyTable::Post(const PolicyRow& row, std::string* error) {
-  if (!update_ && !Open(error)) return false;
-  // Two imports inserting near the same key at once can deadlock on the index gap, and the
-  // server then undoes the victim's whole transaction. When that held nothing but this row's
-  // statements, the row simply runs again; after an earlier Post of the same transaction the
-  // caller has to know that those rows are gone too.
-  for (int attempt = 0;; ++attempt) {
+bool SqlPolicyTable::StartTransaction(std::string* error) {
+  if (!in_transaction_ || started_) return true;
+  QSqlDatabase db = Database();
+  if (!db.transaction()) {
+    *error = db.lastError().isValid() ? ToRecordText(db.lastError().text())
+                                      : std::string("the database offers no transactions");
+    return false;
+  }
+  started_ = true;
+  return true;
+}
+
+bool SqlPolicyTable::Retrying(
+    const std::function<bool(bool* deadlock, std::string* error)>& attempt, std::string* error) {
+  // Two imports writing near the same key at once can deadlock on the index gap, and the
+  // server then undoes the victim's whole transaction. When that held nothing but this call's
+  // statements, the call simply runs again; after an earlier statement of the same transaction
+  // the caller has to know that its work is gone too.
+  for (int i = 0;; ++i) {
     bool deadlock = false;
-    if (PostOnce(row, &deadlock, error)) {
-      posted_ = in_transaction_;
+    if (attempt(&deadlock, error)) {
+      worked_ = in_transaction_;
       return true;
     }
-    if (!deadlock || posted_ || attempt == 5) return false;
+    if (!deadlock || worked_ || i == 5) return false;
     started_ = false;  // the next statement opens the transaction again
   }
 }
 
-bool SqlPolicyTable::PostOnce(const PolicyRow& row, bool* deadlock, std::string* error) {
-  if (in_transaction_ && !started_) {
-    QSqlDatabase db = QSqlDatabase::database(connection_name_, /*open=*/false);
-    if (!db.transaction()) {
-      *error = db.lastError().isValid() ? ToRecordText(db.lastError().text())
-                                        : std::string("the database offers no transactions");
-      return false;
-    }
-    started_ = true;
-  }
+bool SqlPolicyTable::Post(const PolicyRow& row, PolicyWrite* write, std::string* error) {
+  if (!update_ && !Open(error)) return false;
+  return Retrying(
+      [&](bool* deadlock, std::string* error) { return PostOnce(row, write, deadlock, error); },
+      error);
+}
+
+bool SqlPolicyTable::PostOnce(const PolicyRow& row, PolicyWrite* write, bool* deadlock,
+                              std::string* error) {
+  *write = PolicyWrite{};
+  if (!StartTransaction(error)) return false;
   const QVariant agency = TextValue(row.AgyCode);
   const QVariant policy = TextValue(row.PolNum);
   const QVariant seq = QVariant(row.PolSeq);
   const auto& columns = WrittenColumns();
-  // The statements' conditions take AgyCode, PolNum and PolSeq, then AgyCode and PolNum again.
-  const auto bind_condition = [&](QSqlQuery& query, int i) {
+  // The key conditions take AgyCode, PolNum and PolSeq, then AgyCode and PolNum again.
+  const auto bind_key = [&](QSqlQuery& query, int i) {
     for (const QVariant& value : {agency, policy, seq, agency, policy}) query.bindValue(i++, value);
   };
-  const auto failed = [&](const QSqlQuery& query) {
-    *error = ErrorOf(query);
-    *deadlock = query.lastError().nativeErrorCode() == QStringLiteral("1213");
-    return false;
-  };
-
-  // Each returns false on a failed statement; `*matched` says whether a row matched (update)
-  // or was already there (insert).
-  const auto update = [&](bool* changed) {
-    int i = 0;
-    for (const Column& column : columns) update_->bindValue(i++, column.value(row));
-    bind_condition(*update_, i);
-    if (!update_->exec()) return failed(*update_);
-    // The server counts changed rows: an update that changes nothing counts 0.
-    *changed = update_->numRowsAffected() > 0;
-    return true;
-  };
+  // Inserts the row unless one matches; `*inserted` says whether it did.
   const auto insert = [&](bool* inserted) {
     int i = 0;
     insert_->bindValue(i++, agency);
     insert_->bindValue(i++, policy);
     insert_->bindValue(i++, seq);
     for (const Column& column : columns) insert_->bindValue(i++, column.value(row));
-    bind_condition(*insert_, i);
-    if (!insert_->exec()) return failed(*insert_);
+    bind_key(*insert_, i);
+    if (!insert_->exec()) return Failed(*insert_, deadlock, error);
     *inserted = insert_->numRowsAffected() > 0;
-    return true;
+    if (!*inserted) return true;
+    write->inserted = true;
+    write->policy_id = insert_->lastInsertId().toLongLong();
+    if (write->policy_id > 0) return true;
+    *error = "the server did not say which PolicyID the new Policy row of [" + row.PolNum + "] has";
+    return false;
   };
 
-  // A row this table posted before is most likely still there: update first. Otherwise insert
-  // unless it is there, and update it when it was. Either way a row that matched is updated
-  // and a missing one inserted; the remembered keys only choose the order.
   if (known_.empty()) known_.assign(kKnownSlots, 0);
   const uint64_t key_hash = KeyHash(row);
   const uint32_t hash = static_cast<uint32_t>(key_hash >> 32) | 1;  // never 0, the empty slot
   uint32_t& slot = known_[key_hash & (kKnownSlots - 1)];
+  // A key this table posted before is most likely still there: read it first. Otherwise insert
+  // unless it is there. The remembered keys only choose the order; the table decides.
+  bool inserted = false;
+  if (slot != hash) {
+    if (!insert(&inserted)) return false;
+    if (inserted) {
+      slot = hash;
+      return true;
+    }
+  }
+
+  // The read, the update and what `earlier` says must be one: outside the caller's
+  // transaction they get one of their own.
+  QSqlDatabase db = Database();
+  const bool own = !in_transaction_;
+  if (own && !db.transaction()) {
+    *error = ToRecordText(db.lastError().text());
+    return false;
+  }
+  const auto fail = [&](const QSqlQuery& query) {
+    Failed(query, deadlock, error);
+    if (own) (void)db.rollback();  // after a deadlock the server has undone it already
+    return false;
+  };
+  // Between a read that finds nothing and the insert another connection may insert the row
+  // (outside a transaction nothing holds the gap); it is read again.
   bool done = false;
-  if (slot == hash) {
-    if (!update(&done)) return false;
-    // Nothing changed: either no row matched or the matching row already holds these values.
-    if (!done && !insert(&done)) return false;
-  } else {
-    if (!insert(&done)) return false;
-    if (!done && !update(&done)) return false;
+  for (int round = 0; round < 3 && !done; ++round) {
+    bind_key(*select_, 0);
+    if (!select_->exec()) return fail(*select_);
+    if (select_->next()) {
+      write->policy_id = select_->value(0).toLongLong();
+      AppendEarlier(*select_, 1, static_cast<int>(columns.size()), &write->earlier);
+      select_->finish();
+      int i = 0;
+      for (const Column& column : columns) update_->bindValue(i++, column.value(row));
+      update_->bindValue(i, QVariant(static_cast<qlonglong>(write->policy_id)));
+      if (!update_->exec()) return fail(*update_);
+      done = true;
+    } else {
+      select_->finish();
+      // Gone since this table posted it, or removed between the insert and the read.
+      if (!insert(&done)) {
+        if (own) (void)db.rollback();
+        return false;
+      }
+    }
+  }
+  if (!done) {
+    *error = "the Policy row of [" + row.PolNum + "] kept appearing and disappearing";
+    if (own) (void)db.rollback();
+    return false;
+  }
+  if (own && !db.commit()) {
+    *error = ToRecordText(db.lastError().text());
+    return false;
   }
   slot = hash;
   return true;
+}
+
+bool SqlPolicyTable::Restore(int64_t policy_id, bool inserted, const std::string& earlier,
+                             std::string* error) {
+  if (!update_ && !Open(error)) return false;
+  const auto& columns = WrittenColumns();
+  std::vector<std::optional<std::string_view>> values;
+  if (!inserted && !ParseEarlier(earlier, columns.size(), &values)) {
+    *error = "the earlier values of Policy row " + std::to_string(policy_id) +
+             " are damaged or not this table's";
+    return false;
+  }
+  return Retrying(
+      [&](bool* deadlock, std::string* error) {
+        if (!StartTransaction(error)) return false;
+        QSqlQuery& query = inserted ? *delete_ : *update_;
+        int i = 0;
+        for (const auto& value : values) {
+          // Bytes, which the server converts to the column's type as it converts its own text.
+          // A QByteArray over a string's data is never null, so "" stays "".
+          query.bindValue(i++, value ? QVariant(QByteArray(value->data(),
+                                                           static_cast<qsizetype>(value->size())))
+                                     : QVariant(QMetaType::fromType<QByteArray>()));
+        }
+        query.bindValue(i, QVariant(static_cast<qlonglong>(policy_id)));
+        // A row that is gone matches nothing, which is no failure.
+        if (!query.exec()) return Failed(query, deadlock, error);
+        return true;
+      },
+      error);
+}
+
+bool SqlPolicyTable::Holds(int64_t policy_id, const PolicyRow& row, bool* holds,
+                           std::string* error) {
+  if (!update_ && !Open(error)) return false;
+  return Retrying(
+      [&](bool* deadlock, std::string* error) {
+        *holds = false;
+        if (!StartTransaction(error)) return false;
+        int i = 0;
+        holds_->bindValue(i++, QVariant(static_cast<qlonglong>(policy_id)));
+        for (const Column& column : WrittenColumns()) holds_->bindValue(i++, column.value(row));
+        holds_->bindValue(i++, QVariant(row.PolSeq));
+        holds_->bindValue(i++, TextValue(row.AgyCode));
+        holds_->bindValue(i++, TextValue(row.PolNum));
+        if (!holds_->exec()) return Failed(*holds_, deadlock, error);
+        *holds = holds_->next();
+        holds_->finish();
+        return true;
+      },
+      error);
 }
 
 bool SqlPolicyTable::Begin(std::string* error) {
@@ -252,15 +431,15 @@ bool SqlPolicyTable::Begin(std::string* error) {
     return false;
   }
   in_transaction_ = true;
-  started_ = posted_ = false;
+  started_ = worked_ = false;
   return true;
 }
 
 bool SqlPolicyTable::Commit(std::string* error) {
   const bool started = started_;
-  in_transaction_ = started_ = posted_ = false;
+  in_transaction_ = started_ = worked_ = false;
   if (!started) return true;
-  QSqlDatabase db = QSqlDatabase::database(connection_name_, /*open=*/false);
+  QSqlDatabase db = Database();
   if (db.commit()) return true;
   *error = ToRecordText(db.lastError().text());
   return false;
@@ -268,9 +447,9 @@ bool SqlPolicyTable::Commit(std::string* error) {
 
 void SqlPolicyTable::Rollback() {
   const bool started = started_;
-  in_transaction_ = started_ = posted_ = false;
+  in_transaction_ = started_ = worked_ = false;
   if (!started) return;
-  QSqlDatabase db = QSqlDatabase::database(connection_name_, /*open=*/false);
+  QSqlDatabase db = Database();
   (void)db.rollback();  // a lost connection has undone it already
 }
 

@@ -1,11 +1,13 @@
 // The host's `Policy` table over a Qt SQL connection: an insert that only inserts when no row
-// matches, or an update, on statements prepared once; usually one statement per posted row.
+// matches, or a locked read and an update by PolicyID, on statements prepared once; one
+// statement per new row.
 #pragma once
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,16 +22,41 @@ class SqlPolicyTable : public PolicyTable {
   // so the connection may be (re)opened after this object exists.
   explicit SqlPolicyTable(QString connection_name);
 
-  // Prepares the update and insert on the connection, which checks that the table and
-  // every column the posting writes are there. False with the driver's text otherwise.
+  // Prepares the table's statements on the connection, which checks that the table and every
+  // column the posting writes are there. False with the driver's text otherwise.
   bool Open(std::string* error) override;
-  // Drops the prepared statements. A later Post prepares them again.
+  // Drops the prepared statements. A later Post, Restore or Holds prepares them again.
   void Close() override;
+
+  using PolicyTable::Post;
   // Matches AgyCode and PolNum byte for byte (case and trailing blanks count, whatever the
-  // column collation) and PolSeq; updates the first such row without the three identifying
-  // columns, or inserts a row with them. Columns the posting does not write keep their values
-  // (update) or get the table's defaults (insert).
-  bool Post(const PolicyRow& row, std::string* error) override;
+  // column collation) and PolSeq. A key this table has not posted before is inserted when no
+  // row matches, in one statement. Otherwise the first matching row (lowest PolicyID) is read
+  // with a row lock and updated by its PolicyID, without the three identifying columns.
+  // Columns the posting does not write keep their values (update) or get the table's defaults
+  // (insert). Outside Begin/Commit, the read and the update of an existing row run in a
+  // transaction of their own, so `write->earlier` is what the update replaced.
+  //
+  // `write->earlier` of an updated row: the written columns, in the order the posting assigns
+  // them, each as the server's own text of the stored value (CAST(column AS BINARY)): a text
+  // column's stored bytes, a DOUBLE as its shortest exact decimal ("0.30000000000000004",
+  // "-1.7976931348623157e308"), a DATETIME as "YYYY-MM-DD hh:mm:ss", an INT as its digits.
+  // Layout: "<count>:" then per column "-" for NULL, or "<length>=" and exactly that many
+  // bytes. Three columns "  C001", NULL and "" give "3:6=  C001-0=".
+  // On failure `*write` says nothing; requires `write` != nullptr.
+  bool Post(const PolicyRow& row, PolicyWrite* write, std::string* error) override;
+  // Deletes row `policy_id` (`inserted`) or writes `earlier` back into its written columns:
+  // the server turns each value's text back into the column's type, so every value, NULL
+  // included, is the one Post read. False with `*error` on a database failure, and on an
+  // `earlier` that is not in the layout above for this table's columns (nothing changes).
+  bool Restore(int64_t policy_id, bool inserted, const std::string& earlier,
+               std::string* error) override;
+  // Compares in the server, with the values bound exactly as Post binds them: text as bytes
+  // (case and trailing blanks count), numbers, dates and times as the column types compare
+  // them, NULL equal only to NULL. The three identifying columns must still match `row`
+  // exactly too. Inside Begin/Commit the row is read with a row lock, so a Restore that
+  // follows a true answer restores the row that was checked.
+  bool Holds(int64_t policy_id, const PolicyRow& row, bool* holds, std::string* error) override;
 
   // The transaction starts with the first statement after Begin, so a line that posts no
   // Policy row costs no round trip, and Commit sends nothing for it.
@@ -39,19 +66,29 @@ class SqlPolicyTable : public PolicyTable {
 
  private:
   static uint64_t KeyHash(const PolicyRow& row);
-  // One attempt of Post; `*deadlock` says whether the server chose it as a deadlock's victim.
-  bool PostOnce(const PolicyRow& row, bool* deadlock, std::string* error);
+  QSqlDatabase Database() const;
+  // Sends the transaction's BEGIN when Begin was called and nothing was sent since.
+  bool StartTransaction(std::string* error);
+  // Runs `attempt` until it succeeds, fails without a deadlock, or has been the victim of a
+  // deadlock six times. `attempt` sets its `*deadlock` argument when the server chose it as
+  // a deadlock's victim (which undoes the whole transaction).
+  bool Retrying(const std::function<bool(bool* deadlock, std::string* error)>& attempt,
+                std::string* error);
+  // One attempt of Post.
+  bool PostOnce(const PolicyRow& row, PolicyWrite* write, bool* deadlock, std::string* error);
 
   QString connection_name_;
-  std::optional<QSqlQuery> update_, insert_;
+  // update_: by PolicyID (Post, Restore); insert_: when no row matches; select_: the first
+  // matching row, locked; delete_: by PolicyID; holds_: row PolicyID, if it holds the values.
+  std::optional<QSqlQuery> update_, insert_, select_, delete_, holds_;
   // Fingerprints of keys this table posted, one per slot (a later key may take the slot): a
-  // row posted before is updated first, a new one inserted first. Fixed size (1 MiB), so memory
+  // row posted before is read first, a new one inserted first. Fixed size (1 MiB), so memory
   // does not grow with the file.
   static constexpr size_t kKnownSlots = 1 << 18;
   std::vector<uint32_t> known_;
   bool in_transaction_ = false;  // between Begin and Commit or Rollback
   bool started_ = false;         // the server's transaction is open (a statement was sent)
-  bool posted_ = false;          // a Post of this transaction succeeded
+  bool worked_ = false;          // a statement of this transaction succeeded
 };
 
 }  // namespace quillmere
