@@ -182,8 +182,12 @@ bool SqlPolicyTable::Open(std::string* error) {
     const QString name = quote(QString::fromLatin1(column.name));
     assignments << name + QStringLiteral(" = ?");
     names << name;
-    // The server's own text of each value: exact for every type, NULL stays NULL.
-    read << QStringLiteral("CAST(") + name + QStringLiteral(" AS BINARY)");
+    // The server's own text of each value, exact for every type, NULL staying NULL: a text
+    // column's bytes, the shortest decimal that reads back as the same double, a time to the
+    // second. The driver sizes its buffer by the declared length, which for a DOUBLE (22) is
+    // shorter than some values ("-2.2250738585072014e-308"); CHAR(32) holds any of them.
+    read << QStringLiteral("CAST(") + name +
+                (column.text ? QStringLiteral(" AS BINARY)") : QStringLiteral(" AS CHAR(32))"));
     same << (column.text ? ExactText(name, QStringLiteral("<=>"))
                          : name + QStringLiteral(" <=> ?"));
   }
@@ -343,7 +347,10 @@ bool SqlPolicyTable::PostOnce(const PolicyRow& row, PolicyWrite* write, bool* de
   for (int round = 0; round < 3 && !done; ++round) {
     bind_key(*select_, 0);
     if (!select_->exec()) return fail(*select_);
-    if (select_->next()) {
+    const bool found = select_->next();
+    // A row the driver could not fetch must not pass for no row.
+    if (!found && select_->lastError().isValid()) return fail(*select_);
+    if (found) {
       write->policy_id = select_->value(0).toLongLong();
       AppendEarlier(*select_, 1, static_cast<int>(columns.size()), &write->earlier);
       select_->finish();
@@ -419,6 +426,7 @@ bool SqlPolicyTable::Holds(int64_t policy_id, const PolicyRow& row, bool* holds,
         holds_->bindValue(i++, TextValue(row.PolNum));
         if (!holds_->exec()) return Failed(*holds_, deadlock, error);
         *holds = holds_->next();
+        if (!*holds && holds_->lastError().isValid()) return Failed(*holds_, deadlock, error);
         holds_->finish();
         return true;
       },

@@ -38,8 +38,8 @@ class SqlPolicyTable : public PolicyTable {
   // transaction of their own, so `write->earlier` is what the update replaced.
   //
   // `write->earlier` of an updated row: the written columns, in the order the posting assigns
-  // them, each as the server's own text of the stored value (CAST(column AS BINARY)): a text
-  // column's stored bytes, a DOUBLE as its shortest exact decimal ("0.30000000000000004",
+  // them, each as the server's own text of the stored value: a text column's stored bytes, a DOUBLE
+  // as its shortest exact decimal ("0.30000000000000004",
   // "-1.7976931348623157e308"), a DATETIME as "YYYY-MM-DD hh:mm:ss", an INT as its digits.
   // Layout: "<count>:" then per column "-" for NULL, or "<length>=" and exactly that many
   // bytes. Three columns "  C001", NULL and "" give "3:6=  C001-0=".
