@@ -28,9 +28,13 @@
 // closing it) when it opens the store again.
 #pragma once
 
+#include <sqlite3.h>
+
 #include <csignal>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace quillmere {
 
@@ -80,5 +84,35 @@ void CloseRecordStore();
 // so a program stops promptly when a signal handler sets its flag. The flag must outlive the
 // store's use; nullptr: waits run their course. Safe to call at any time.
 void SetStoreStopFlag(const volatile std::sig_atomic_t* flag);
+
+// The store's format, kept as SQLite's user_version: 0 for a store of record files only, 2 once
+// the run journal's tables were added to it. OpenRecordStore refuses a store of a newer format
+// (status 2, cause "recfiles.sqlite has store format N; this program reads format 2 at most:
+// use a newer Quillmere"), so an older program never writes beside tables it does not know.
+inline constexpr int kStoreFormat = 2;
+
+// One record write kept for the run journal.
+struct RecordChange {
+  std::string file;                   // the record file's catalogued name
+  std::string key;                    // key 0: the file's key_length bytes
+  std::optional<std::string> before;  // the record before the first kept write; nullopt: none
+  std::optional<std::string> after;   // the record after the last kept write; nullopt: deleted
+  friend bool operator==(const RecordChange&, const RecordChange&) = default;
+};
+
+// While on, every successful record write (insert, update, delete, replace by key) is kept as
+// a change, one per file and key: a key written twice keeps its first `before` and its last
+// `after`; an update that moves a record to another key is a delete of the old key and a write
+// of the new one. btrBeginTransaction and btrAbortTransaction drop the kept changes; a write
+// that fails keeps nothing. Off by default.
+void SetRecordCapture(bool on);
+// The kept changes, in the order their keys were first written; drops them.
+std::vector<RecordChange> TakeRecordChanges();
+
+// The open store's SQLite connection, for the run journal's own tables beside the record files:
+// statements run on it between btrBeginTransaction and btrEndTransaction commit with the
+// records. nullptr when no store is open; valid until the store closes or opens again. Use it
+// from the thread that calls the btr* functions, never while another thread does.
+sqlite3* RecordStoreConnection();
 
 }  // namespace quillmere
