@@ -175,7 +175,7 @@ class Store {
   // key when there is one (its first `before` stays, `after` is replaced), else appended.
   void Keep(const RecordFile& file, std::string_view key, std::optional<std::string> before,
             std::optional<std::string> after);
-  // The kept changes describe writes SQLite has just undone: drops them.
+  // Drops the kept changes: their writes were undone, or another transaction begins.
   void DropChanges() { changes_.clear(); }
   // Runs `body` all or nothing: in its own immediate transaction outside a transaction, in a
   // savepoint inside one. An own commit asks the fault seam first.
