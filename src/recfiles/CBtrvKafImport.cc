@@ -141,6 +141,21 @@ std::string btrHostSettingsPath() {
   return TheStore().host_settings_path();
 }
 
+void SetRecordCapture(bool on) {
+  std::lock_guard lock(StoreMutex());
+  TheStore().SetCapture(on);
+}
+
+std::vector<RecordChange> TakeRecordChanges() {
+  std::lock_guard lock(StoreMutex());
+  return TheStore().TakeChanges();
+}
+
+sqlite3* RecordStoreConnection() {
+  std::lock_guard lock(StoreMutex());
+  return TheStore().connection();
+}
+
 void SetStoreFaults(StoreFaults* faults) {
   std::lock_guard lock(StoreMutex());
   TheStore().SetFaults(faults);

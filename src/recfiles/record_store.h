@@ -20,17 +20,24 @@
 // or returns 5 when a record with the new key exists (the old record stays).
 //
 // btrCreateFile: 22 for a record length of 0, or a key length of 0 or above the record length;
-// 12 for an empty name; 5 for a name in use (the catalogue's own name and names beginning
-// "sqlite_" count as in use).
+// 12 for an empty name; 5 for a name in use (the catalogue's own name, and names beginning
+// "sqlite_" or "journal_" in any letter case, count as in use: SQLite keeps the first, the run
+// journal's tables journal_runs, journal_rows and journal_records take the second).
+// Tables outside the catalogue, such as the journal's, are no record files: btrListFiles and
+// btrCheck pass them by (the integrity check still covers the whole database).
 //
 // Processes: a store connection never crosses fork(). Call CloseRecordStore() before forking a
 // child that will use the store; a child that inherits an open store abandons it (without
 // closing it) when it opens the store again.
 #pragma once
 
+#include <sqlite3.h>
+
 #include <csignal>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace quillmere {
 
@@ -55,8 +62,9 @@ std::string DataDirectoryFromSettings(const std::string& settings_path);
 // QrtInitializeFauxBtrieve opens with `create` false; only the maintenance tool passes true.
 // `create`: make recfiles.sqlite (or fill an empty file) when missing. Without it the store must be
 // there and be one: nothing is written to a file that is not a store. A missing directory or store
-// gives 12; a store locked past the busy wait 85; a damaged store, an empty file or a database
-// without the catalogue 2. The cause is kept for RecordStoreError().
+// gives 12; a store locked past the busy wait 85; a damaged store, an empty file, a database
+// without the catalogue or a store of a newer format (kStoreFormat) 2. The cause is kept for
+// RecordStoreError().
 int16_t OpenRecordStore(const std::string& data_dir, const std::string& host_settings_path,
                         bool create);
 
@@ -69,6 +77,8 @@ int16_t OpenRecordStore(const std::string& data_dir, const std::string& host_set
 //   "recfiles.sqlite: file is not a database"                              2
 //   "recfiles.sqlite holds no record-file catalogue"                       2
 //   "recfiles.sqlite is locked by another program"                         85
+//   "recfiles.sqlite has store format 3; this program reads format 2 at most: use a newer
+//    Quillmere"                                                            2
 //   "the store has no file of that name"                                   12 (btrOpen)
 std::string RecordStoreError();
 
@@ -80,5 +90,47 @@ void CloseRecordStore();
 // so a program stops promptly when a signal handler sets its flag. The flag must outlive the
 // store's use; nullptr: waits run their course. Safe to call at any time.
 void SetStoreStopFlag(const volatile std::sig_atomic_t* flag);
+
+// The store's format, kept as SQLite's user_version: 0 for a store of record files only (a new
+// store stays at 0), 2 once the run journal's tables were added to it. OpenRecordStore, also
+// with `create`, refuses a store of a newer format (status 2, cause "recfiles.sqlite has store
+// format N; this program reads format 2 at most: use a newer Quillmere"), so an older program
+// never writes beside tables it does not know; a negative format, which nothing writes, is
+// refused too ("recfiles.sqlite has store format -1, which no Quillmere writes").
+inline constexpr int kStoreFormat = 2;
+
+// One record write kept for the run journal.
+struct RecordChange {
+  std::string file;                   // the record file's catalogued name
+  std::string key;                    // key 0: the file's key_length bytes
+  std::optional<std::string> before;  // the record before the first kept write; nullopt: none
+  std::optional<std::string> after;   // the record after the last kept write; nullopt: deleted
+  friend bool operator==(const RecordChange&, const RecordChange&) = default;
+};
+
+// While on, every successful record write (insert, update, delete, replace by key) is kept as
+// a change, one per file and key: a key written twice keeps its first `before` and its last
+// `after`; an update that moves a record to another key is a delete of the old key and a write
+// of the new one. A key whose writes cancel out keeps its change: inserted then deleted gives
+// {nullopt, nullopt}, written back as it was gives before == after.
+// btrBeginTransaction and btrAbortTransaction drop the kept changes, as do CloseRecordStore
+// and a failure after which SQLite rolled the whole transaction back; a write that fails keeps
+// nothing (a replace by key whose delete went through but whose insert failed keeps nothing
+// either). Update and delete read the record before them only while capture is on; outside a
+// transaction, they then take the write lock for the read and the write together.
+// Off by default; the setting survives closing and opening the store. Meant for the writes of
+// one transaction at a time: the changes are searched one by one.
+//   capture on; begin; replace K (was r0) with r1; replace K with r2; insert L as s1; end
+//   TakeRecordChanges() == {{file, K, r0, r2}, {file, L, nullopt, s1}}
+void SetRecordCapture(bool on);
+// The kept changes, in the order their keys were first written; drops them. Take them before
+// btrEndTransaction to write them in the same transaction.
+std::vector<RecordChange> TakeRecordChanges();
+
+// The open store's SQLite connection, for the run journal's own tables beside the record files:
+// statements run on it between btrBeginTransaction and btrEndTransaction commit with the
+// records. nullptr when no store is open; valid until the store closes or opens again. Use it
+// from the thread that calls the btr* functions, never while another thread does.
+sqlite3* RecordStoreConnection();
 
 }  // namespace quillmere

@@ -136,6 +136,27 @@ int16_t Store::Open(const std::string& data_dir, const std::string& host_setting
                         SqliteCause(rc));
     }
   }
+  // A newer program may keep tables of its own beside the record files; this one must not write
+  // beside what it does not know.
+  Statement format_query;
+  rc = format_query.Prepare(db_, "PRAGMA user_version");
+  if (rc == SQLITE_OK) rc = sqlite3_step(format_query.get());
+  if (rc != SQLITE_ROW) {
+    return OpenFailed(StatusFromSqlite(rc) == kStatusLocked ? kStatusLocked : kStatusIoError,
+                      SqliteCause(rc));
+  }
+  const int64_t format = sqlite3_column_int64(format_query.get(), 0);
+  format_query.Finalize();
+  if (format > kStoreFormat) {
+    return OpenFailed(kStatusIoError, std::string(kRecordStoreFileName) + " has store format " +
+                                          std::to_string(format) + "; this program reads format " +
+                                          std::to_string(kStoreFormat) +
+                                          " at most: use a newer Quillmere");
+  }
+  if (format < 0) {
+    return OpenFailed(kStatusIoError, std::string(kRecordStoreFileName) + " has store format " +
+                                          std::to_string(format) + ", which no Quillmere writes");
+  }
   const std::string create_catalogue =
       std::string("CREATE TABLE IF NOT EXISTS ") + kCatalogue +
       " (name TEXT PRIMARY KEY COLLATE NOCASE, record_length INTEGER NOT NULL,"
@@ -180,6 +201,7 @@ std::string Store::SqliteCause(int rc) const {
 }
 
 void Store::Close() {
+  DropChanges();
   for (auto& [number, handle] : handles_) handle = Handle{};
   in_transaction_ = false;
   lost_transaction_status_ = 0;
@@ -363,7 +385,10 @@ int16_t Store::GetNext(int32_t handle, void* record, uint32_t* record_length) {
 
 int16_t Store::WriteFailed(int rc) {
   const int16_t status = StatusFromSqlite(rc);
-  if (in_transaction_ && sqlite3_get_autocommit(db_)) lost_transaction_status_ = status;
+  if (in_transaction_ && sqlite3_get_autocommit(db_)) {
+    lost_transaction_status_ = status;
+    DropChanges();
+  }
   return status;
 }
 
@@ -419,13 +444,48 @@ int16_t Store::DeleteRow(Handle* h) {
   return removed ? kStatusOk : kStatusNoCurrentRecord;
 }
 
+int16_t Store::ReadRecord(RecordFile& file, std::string_view key,
+                          std::optional<std::string>* record) {
+  sqlite3_stmt* stmt = file.get_equal.get();
+  ResetOnExit reset(stmt);
+  sqlite3_bind_blob(stmt, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+  const int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_DONE) {
+    record->reset();
+    return kStatusOk;
+  }
+  if (rc != SQLITE_ROW) return StatusFromSqlite(rc);
+  record->emplace(static_cast<const char*>(sqlite3_column_blob(stmt, 0)),
+                  static_cast<size_t>(sqlite3_column_bytes(stmt, 0)));
+  return kStatusOk;
+}
+
+void Store::Keep(const RecordFile& file, std::string_view key, std::optional<std::string> before,
+                 std::optional<std::string> after) {
+  for (RecordChange& change : changes_) {
+    if (change.key == key && change.file == file.name) {
+      change.after = std::move(after);
+      return;
+    }
+  }
+  changes_.push_back(
+      RecordChange{file.name, std::string(key), std::move(before), std::move(after)});
+}
+
 int16_t Store::Insert(int32_t handle, const void* record, const uint32_t* record_length) {
   Handle* h = OpenHandle(handle);
   if (h == nullptr) return kStatusNotOpen;
   if (record == nullptr || record_length == nullptr || *record_length != h->file->record_length) {
     return kStatusBufferTooShort;
   }
-  return InsertRow(h, static_cast<const char*>(record));
+  const char* bytes = static_cast<const char*>(record);
+  const int16_t status = InsertRow(h, bytes);
+  // An insert succeeds only where no record was, so there is nothing before it to read.
+  if (status == kStatusOk && capture_) {
+    Keep(*h->file, std::string_view(bytes, h->file->key_length), std::nullopt,
+         std::string(bytes, h->file->record_length));
+  }
+  return status;
 }
 
 int16_t Store::Update(int32_t handle, const void* record, const uint32_t* record_length) {
@@ -434,13 +494,57 @@ int16_t Store::Update(int32_t handle, const void* record, const uint32_t* record
   if (record == nullptr || record_length == nullptr || *record_length != h->file->record_length) {
     return kStatusBufferTooShort;
   }
-  return UpdateRow(h, static_cast<const char*>(record));
+  const char* bytes = static_cast<const char*>(record);
+  if (!capture_) return UpdateRow(h, bytes);
+  if (!h->has_current) return kStatusNoCurrentRecord;
+  const Handle old = *h;
+  std::optional<std::string> before;
+  bool wrote = false;
+  const int16_t status = UnderWriteLock([&]() -> int16_t {
+    if (const int16_t read = ReadRecord(*h->file, h->position, &before); read != kStatusOk) {
+      return read;
+    }
+    const int16_t updated = UpdateRow(h, bytes);
+    wrote = updated == kStatusOk;
+    return updated;
+  });
+  if (status != kStatusOk) {
+    if (wrote) *h = old;  // written, then its own commit failed: the record did not move
+    return status;
+  }
+  const std::string_view new_key(bytes, h->file->key_length);
+  std::string after(bytes, h->file->record_length);
+  if (new_key == old.position) {
+    Keep(*h->file, new_key, std::move(before), std::move(after));
+  } else {  // moved: the old key lost its record, the new key gained one
+    Keep(*h->file, old.position, std::move(before), std::nullopt);
+    Keep(*h->file, new_key, std::nullopt, std::move(after));
+  }
+  return kStatusOk;
 }
 
 int16_t Store::Delete(int32_t handle) {
   Handle* h = OpenHandle(handle);
   if (h == nullptr) return kStatusNotOpen;
-  return DeleteRow(h);
+  if (!capture_) return DeleteRow(h);
+  if (!h->has_current) return kStatusNoCurrentRecord;
+  const Handle old = *h;
+  std::optional<std::string> before;
+  bool wrote = false;
+  const int16_t status = UnderWriteLock([&]() -> int16_t {
+    if (const int16_t read = ReadRecord(*h->file, h->position, &before); read != kStatusOk) {
+      return read;
+    }
+    const int16_t deleted = DeleteRow(h);
+    wrote = deleted == kStatusOk;
+    return deleted;
+  });
+  if (status != kStatusOk) {
+    if (wrote) *h = old;  // removed, then its own commit failed: the record is still there
+    return status;
+  }
+  Keep(*h->file, old.position, std::move(before), std::nullopt);
+  return kStatusOk;
 }
 
 int16_t Store::ReplaceByKey(int32_t handle, const void* record, const uint32_t* record_length) {
@@ -450,13 +554,15 @@ int16_t Store::ReplaceByKey(int32_t handle, const void* record, const uint32_t* 
     return kStatusBufferTooShort;
   }
   const char* bytes = static_cast<const char*>(record);
+  const std::string_view key(bytes, h->file->key_length);
   const Handle before = *h;
+  // The record the replace finds is the record before it, kept when capture is on.
+  std::string scratch(h->file->record_length, '\0');
+  int16_t found = kStatusKeyNotFound;
   const int16_t status = AllOrNothing([&]() -> int16_t {
-    std::string scratch(h->file->record_length, '\0');
     uint32_t scratch_length = h->file->record_length;
-    int16_t found =
-        ReadRow(h, h->file->get_equal.get(), std::string_view(bytes, h->file->key_length),
-                scratch.data(), &scratch_length, kStatusKeyNotFound);
+    found = ReadRow(h, h->file->get_equal.get(), key, scratch.data(), &scratch_length,
+                    kStatusKeyNotFound);
     if (found == kStatusOk) {
       if (const int16_t deleted = DeleteRow(h); deleted != kStatusOk) return deleted;
     } else if (found != kStatusKeyNotFound) {
@@ -468,13 +574,22 @@ int16_t Store::ReplaceByKey(int32_t handle, const void* record, const uint32_t* 
     // With no current record the update cannot help; the insert's status says what failed.
     return updated == kStatusNoCurrentRecord ? inserted : updated;
   });
-  if (status != kStatusOk) *h = before;
-  return status;
+  if (status != kStatusOk) {
+    *h = before;
+    return status;  // the savepoint undid every part, so nothing is kept
+  }
+  if (capture_) {
+    Keep(*h->file, key,
+         found == kStatusOk ? std::optional<std::string>(std::move(scratch)) : std::nullopt,
+         std::string(bytes, h->file->record_length));
+  }
+  return kStatusOk;
 }
 
 int16_t Store::BeginTransaction() {
   if (db_ == nullptr) return kStatusNotOpen;
   if (in_transaction_) return kStatusTransactionActive;
+  DropChanges();
   ResetOnExit reset(begin_.get());
   const int rc = sqlite3_step(begin_.get());
   if (rc != SQLITE_DONE) return StatusFromSqlite(rc);
@@ -488,6 +603,7 @@ int16_t Store::EndTransaction() {
   if (!in_transaction_) return kStatusNoTransaction;
   if (lost_transaction_status_ != 0) {
     const int16_t status = lost_transaction_status_;
+    DropChanges();
     in_transaction_ = false;
     lost_transaction_status_ = 0;
     return status;
@@ -497,7 +613,10 @@ int16_t Store::EndTransaction() {
   const int rc = sqlite3_step(commit_.get());
   if (rc != SQLITE_DONE) {
     // Still open unless SQLite gave it up; the caller aborts.
-    if (sqlite3_get_autocommit(db_)) in_transaction_ = false;
+    if (sqlite3_get_autocommit(db_)) {
+      in_transaction_ = false;
+      DropChanges();
+    }
     return StatusFromSqlite(rc);
   }
   in_transaction_ = false;
@@ -505,6 +624,7 @@ int16_t Store::EndTransaction() {
 }
 
 int16_t Store::AbortTransaction() {
+  DropChanges();
   if (db_ == nullptr) return kStatusNotOpen;
   if (!in_transaction_) return kStatusNoTransaction;
   in_transaction_ = false;

@@ -15,9 +15,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "recfiles/CBtrvKafImport.h"
+#include "recfiles/record_store.h"
 #include "recfiles/store_faults.h"
 
 // The store's own types, apart from the rest of the library.
@@ -133,6 +135,13 @@ class Store {
   // Asked before each write from now on, in place of QUILLMERE_STORE_FAULT; nullptr: none.
   void SetFaults(StoreFaults* faults) { faults_ = faults; }
 
+  // SetRecordCapture and TakeRecordChanges of record_store.h. Capture survives Open and Close;
+  // the kept changes do not.
+  void SetCapture(bool on) { capture_ = on; }
+  std::vector<RecordChange> TakeChanges() { return std::exchange(changes_, {}); }
+  // The connection, nullptr when not open.
+  sqlite3* connection() const { return db_; }
+
  private:
   // The open handle `handle`, or null (status 3).
   Handle* OpenHandle(int32_t handle) {
@@ -159,10 +168,26 @@ class Store {
   int16_t InsertRow(Handle* h, const char* record);
   int16_t UpdateRow(Handle* h, const char* record);
   int16_t DeleteRow(Handle* h);
+  // The stored record of `key` in `file` into `*record`, nullopt when there is none; 0 or the
+  // status of a failed read. Leaves every handle's position alone.
+  int16_t ReadRecord(RecordFile& file, std::string_view key, std::optional<std::string>* record);
+  // Keeps a write of `key` in `file` for TakeChanges: merged into the change of that file and
+  // key when there is one (its first `before` stays, `after` is replaced), else appended.
+  void Keep(const RecordFile& file, std::string_view key, std::optional<std::string> before,
+            std::optional<std::string> after);
+  // Drops the kept changes: their writes were undone, or another transaction begins.
+  void DropChanges() { changes_.clear(); }
   // Runs `body` all or nothing: in its own immediate transaction outside a transaction, in a
   // savepoint inside one. An own commit asks the fault seam first.
   template <typename Body>
   int16_t AllOrNothing(Body body);
+  // Runs `body` holding the write lock: as it is inside a transaction (begin takes the lock),
+  // else all or nothing in its own transaction. A captured write reads the record before it
+  // here, so no other program's write comes between the read and the write.
+  template <typename Body>
+  int16_t UnderWriteLock(Body body) {
+    return in_transaction_ ? body() : AllOrNothing(body);
+  }
   int Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
   // SQLite's busy handler: waits for another connection's lock in short sleeps, at most
   // busy_timeout_ms_ per lock, and gives up at once when a stop was requested
@@ -183,7 +208,11 @@ class Store {
   bool in_transaction_ = false;
   int16_t lost_transaction_status_ = 0;  // SQLite rolled back the open transaction
   Statement begin_, commit_, rollback_, savepoint_, release_, rollback_to_;
-  StoreFaults* faults_ = nullptr;                  // SetFaults; survives Open and Close
+  StoreFaults* faults_ = nullptr;  // SetFaults; survives Open and Close
+  bool capture_ = false;           // SetCapture; survives Open and Close
+  // Kept writes, one per file and key, in the order of their keys' first write. A posted row
+  // writes a handful of records, so a linear scan finds a key sooner than a map would.
+  std::vector<RecordChange> changes_;
   std::optional<FailNthWrite> environment_fault_;  // QUILLMERE_STORE_FAULT, read by Open
 };
 
@@ -206,6 +235,7 @@ int16_t Store::AllOrNothing(Body body) {
     StepWrite(release_.get());
   } else {
     lost_transaction_status_ = status;  // SQLite gave up the whole transaction
+    DropChanges();
   }
   return status;
 }

@@ -19,7 +19,10 @@ int16_t Store::CreateFile(const char* file_name, uint32_t record_length, uint32_
   }
   const std::string name = file_name;
   const std::string lower = AsciiLower(name);
-  if (lower == kCatalogue || lower.starts_with("sqlite_")) return kStatusDuplicateKey;
+  // SQLite's own names, and the run journal's tables beside the record files.
+  if (lower == kCatalogue || lower.starts_with("sqlite_") || lower.starts_with("journal_")) {
+    return kStatusDuplicateKey;
+  }
   return AllOrNothing([&]() -> int16_t {
     Statement add;
     int rc = add.Prepare(db_, std::string("INSERT INTO ") + kCatalogue +

@@ -265,6 +265,36 @@ TEST_F(RecfileToolTest, CheckFailsOnAStoreWithoutItsCatalogueOrFilesAndNamesWhat
   }
 }
 
+// The run journal's tables sit beside the record files; the tool lists and checks the record
+// files only, and a store of a newer format is left alone by every verb.
+TEST_F(RecfileToolTest, JournalTablesAreNoRecordFilesAndANewerStoreIsLeftAlone) {
+  Init();
+  const std::filesystem::path store = dir_.path() / kRecordStoreFileName;
+  Sql(store,
+      "CREATE TABLE journal_runs (id INTEGER PRIMARY KEY); INSERT INTO journal_runs VALUES (1);"
+      "PRAGMA user_version = 2");
+  const ToolRun list = Tool(Dir() + " list");
+  ASSERT_EQ(list.exit_code, 0) << list.err;
+  EXPECT_THAT(list.out,
+              ::testing::EndsWith("name\trecord_length\tkey_length\trecords\n"
+                                  "ap\t150\t16\t0\ndesc\t64\t11\t0\nextap\t138\t16\t0\n"
+                                  "jcki\t99\t14\t0\npol\t120\t25\t0\ntrans.ndx\t64\t8\t0\n"));
+  const ToolRun check = Tool(Dir() + " check");
+  EXPECT_EQ(check.exit_code, 0) << check.err;
+  EXPECT_EQ(check.out, "ok\n");
+
+  Sql(store, "PRAGMA user_version = 3");
+  const std::string before = ReadFile(store.string());
+  for (const std::string verb : {"check", "list", "init", "create extra --reclen 5 --keylen 2"}) {
+    const ToolRun run = Tool(Dir() + " " + verb);
+    EXPECT_EQ(run.exit_code, 1) << verb;
+    EXPECT_THAT(run.err, HasSubstr("recfiles.sqlite has store format 3; this program reads "
+                                   "format 2 at most: use a newer Quillmere"))
+        << verb;
+    EXPECT_TRUE(ReadFile(store.string()) == before) << verb;
+  }
+}
+
 TEST_F(RecfileToolTest, DamagedStoreIsNamedWithItsCauseAndLeftAsItIs) {
   const std::vector<std::string> kEveryVerb = {"check", "list",
                                                "create extra --reclen 5 --keylen 2", "init"};

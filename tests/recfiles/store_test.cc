@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +23,16 @@
 #include "support/test_support.h"
 
 namespace quillmere {
+
+// Shows a change with its bytes escaped when an expectation fails.
+void PrintTo(const RecordChange& change, std::ostream* os) {
+  auto record = [](const std::optional<std::string>& r) {
+    return r ? ::testing::PrintToString(*r) : std::string("none");
+  };
+  *os << "{" << change.file << " " << ::testing::PrintToString(change.key) << ": "
+      << record(change.before) << " -> " << record(change.after) << "}";
+}
+
 namespace {
 
 using ::quillmere::testing::DumpRecords;
@@ -66,6 +78,15 @@ class RawConnection {
   ~RawConnection() { sqlite3_close(db_); }
   int Exec(const std::string& sql) {
     return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+  }
+  // The first column of the first row of `sql`; -999 when there is none.
+  int64_t QueryInt(const std::string& sql) { return QueryIntOn(db_, sql); }
+  static int64_t QueryIntOn(sqlite3* db, const std::string& sql) {
+    sqlite3_stmt* stmt = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr), SQLITE_OK) << sql;
+    const int64_t value = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -999;
+    sqlite3_finalize(stmt);
+    return value;
   }
 
  private:
@@ -476,6 +497,10 @@ TEST_F(StoreTest, CreateFileRefusesTakenNamesAndBadLengths) {
       {"DESC", 64, 11, kStatusDuplicateKey},
       {"recfile_catalogue", 10, 2, kStatusDuplicateKey},
       {"sqlite_master", 10, 2, kStatusDuplicateKey},
+      // the run journal's tables sit beside the record files
+      {"journal_runs", 10, 2, kStatusDuplicateKey},
+      {"Journal_Anything", 10, 2, kStatusDuplicateKey},
+      {"journal", 10, 2, 0},  // only the prefix with its underscore is taken
       {"", 10, 2, kStatusFileNotFound},
       {"zero", 0, 0, kStatusBufferTooShort},
       {"longkey", 10, 11, kStatusBufferTooShort},
@@ -485,7 +510,7 @@ TEST_F(StoreTest, CreateFileRefusesTakenNamesAndBadLengths) {
   }
   std::vector<RecordFileInfo> files;
   ASSERT_EQ(btrListFiles(&files), 0);
-  EXPECT_EQ(files.size(), 7u);
+  EXPECT_EQ(files.size(), 8u);
   EXPECT_EQ(Check(), "0 ok");
 }
 
@@ -706,6 +731,310 @@ TEST_F(StoreTest, TwoProcessesWritingAtOnceLoseNoRecord) {
     }
   }
   EXPECT_EQ(Check(), "0 ok");
+}
+
+// ---- Change capture for the run journal ----
+
+// Key `k` of a desc record as the store keeps it: 11 bytes, NUL-filled.
+std::string DescKey(std::string_view k) { return Desc(k).substr(0, 11); }
+
+RecordChange Change(std::string file, std::string_view key, std::optional<std::string> before,
+                    std::optional<std::string> after) {
+  return RecordChange{std::move(file), DescKey(key), std::move(before), std::move(after)};
+}
+
+class CaptureTest : public StoreTest {
+ protected:
+  void SetUp() override {
+    StoreTest::SetUp();
+    ASSERT_EQ(btrCreateFile("desc2", kDescLen, 11), 0);  // desc's lengths: keys of equal bytes
+    h_ = Open();
+    h2_ = Open("desc2");
+    ASSERT_EQ(Insert(h_, Desc("A", 'a')), 0);
+    ASSERT_EQ(Insert(h_, Desc("B", 'b')), 0);
+    SetRecordCapture(true);
+  }
+  void TearDown() override {
+    SetRecordCapture(false);
+    StoreTest::TearDown();
+  }
+  int16_t Update(int32_t handle, const std::string& record) {
+    uint32_t length = static_cast<uint32_t>(record.size());
+    return btrUpdate(handle, record.data(), &length);
+  }
+
+  int32_t h_ = 0, h2_ = 0;
+};
+
+TEST_F(CaptureTest, KeepsOneChangePerKeyInTheOrderOfFirstWrites) {
+  const struct {
+    const char* what;
+    std::function<void()> writes;  // on desc holding A 'a' and B 'b', inside a transaction
+    std::vector<RecordChange> want;
+  } kCases[] = {
+      {"insert",
+       [&] { EXPECT_EQ(Insert(h_, Desc("C", 'c')), 0); },
+       {Change("desc", "C", std::nullopt, Desc("C", 'c'))}},
+      {"update",
+       [&] {
+         ASSERT_EQ(GetEqual(h_, "A"), 0);
+         EXPECT_EQ(Update(h_, Desc("A", 'u')), 0);
+       },
+       {Change("desc", "A", Desc("A", 'a'), Desc("A", 'u'))}},
+      {"delete",
+       [&] {
+         ASSERT_EQ(GetEqual(h_, "A"), 0);
+         EXPECT_EQ(btrDelete(h_), 0);
+       },
+       {Change("desc", "A", Desc("A", 'a'), std::nullopt)}},
+      {"replace of an existing key",
+       [&] { EXPECT_EQ(Replace(h_, Desc("A", 'r')), 0); },
+       {Change("desc", "A", Desc("A", 'a'), Desc("A", 'r'))}},
+      {"replace of a new key",
+       [&] { EXPECT_EQ(Replace(h_, Desc("C", 'r')), 0); },
+       {Change("desc", "C", std::nullopt, Desc("C", 'r'))}},
+      {"same key written twice: first before, last after",
+       [&] {
+         EXPECT_EQ(Replace(h_, Desc("A", 'x')), 0);
+         EXPECT_EQ(Replace(h_, Desc("A", 'y')), 0);
+       },
+       {Change("desc", "A", Desc("A", 'a'), Desc("A", 'y'))}},
+      {"order of the keys' first writes",
+       [&] {
+         EXPECT_EQ(Replace(h_, Desc("B", '1')), 0);
+         EXPECT_EQ(Replace(h_, Desc("A", '2')), 0);
+         EXPECT_EQ(Replace(h_, Desc("B", '3')), 0);
+       },
+       {Change("desc", "B", Desc("B", 'b'), Desc("B", '3')),
+        Change("desc", "A", Desc("A", 'a'), Desc("A", '2'))}},
+      {"update that moves the record to another key",
+       [&] {
+         ASSERT_EQ(GetEqual(h_, "A"), 0);
+         EXPECT_EQ(Update(h_, Desc("C", 'm')), 0);
+       },
+       {Change("desc", "A", Desc("A", 'a'), std::nullopt),
+        Change("desc", "C", std::nullopt, Desc("C", 'm'))}},
+      {"moved onto a key deleted before: that key keeps its first before",
+       [&] {
+         ASSERT_EQ(GetEqual(h_, "B"), 0);
+         ASSERT_EQ(btrDelete(h_), 0);
+         ASSERT_EQ(GetEqual(h_, "A"), 0);
+         EXPECT_EQ(Update(h_, Desc("B", 'm')), 0);
+       },
+       {Change("desc", "B", Desc("B", 'b'), Desc("B", 'm')),
+        Change("desc", "A", Desc("A", 'a'), std::nullopt)}},
+      {"inserted then deleted: the key was written, and is as it was",
+       [&] {
+         ASSERT_EQ(Insert(h_, Desc("C")), 0);
+         ASSERT_EQ(GetEqual(h_, "C"), 0);
+         EXPECT_EQ(btrDelete(h_), 0);
+       },
+       {Change("desc", "C", std::nullopt, std::nullopt)}},
+      {"the same key bytes in two files are two changes",
+       [&] {
+         EXPECT_EQ(Replace(h_, Desc("A", '1')), 0);
+         EXPECT_EQ(Replace(h2_, Desc("A", '2')), 0);
+       },
+       {Change("desc", "A", Desc("A", 'a'), Desc("A", '1')),
+        Change("desc2", "A", std::nullopt, Desc("A", '2'))}},
+      {"writes that fail keep nothing",
+       [&] {
+         EXPECT_EQ(Insert(h_, Desc("A", 'd')), kStatusDuplicateKey);
+         ASSERT_EQ(GetEqual(h_, "A"), 0);
+         EXPECT_EQ(Update(h_, Desc("B", 'd')), kStatusDuplicateKey);  // B is taken
+         EXPECT_EQ(Update(h_, Desc("B", 'd').substr(1)), kStatusBufferTooShort);
+         ASSERT_EQ(GetEqual(h_, "C"), kStatusKeyNotFound);
+         EXPECT_EQ(btrDelete(h_), kStatusNoCurrentRecord);
+       },
+       {}},
+      // Inside the replace's savepoint the delete went through; the failed insert undid it.
+      {"replace whose insert fails after its delete",
+       [&] {
+         EXPECT_EQ(Replace(h_, Desc("B", 'k')), 0);
+         FailOperations faults("insert update", kStatusDiskFull);
+         SetStoreFaults(&faults);
+         EXPECT_EQ(Replace(h_, Desc("A", 'f')), kStatusDiskFull);
+         SetStoreFaults(nullptr);
+       },
+       {Change("desc", "B", Desc("B", 'b'), Desc("B", 'k'))}},
+      {"replace whose delete fails",
+       [&] {
+         FailOperations faults("delete", kStatusDiskFull);
+         SetStoreFaults(&faults);
+         EXPECT_EQ(Replace(h_, Desc("A", 'f')), kStatusDiskFull);
+         SetStoreFaults(nullptr);
+       },
+       {}},
+      {"update and delete the fault seam fails",
+       [&] {
+         FailOperations faults("update delete", kStatusDiskFull);
+         SetStoreFaults(&faults);
+         ASSERT_EQ(GetEqual(h_, "A"), 0);
+         EXPECT_EQ(Update(h_, Desc("A", 'f')), kStatusDiskFull);
+         EXPECT_EQ(btrDelete(h_), kStatusDiskFull);
+         SetStoreFaults(nullptr);
+       },
+       {}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(btrBeginTransaction(), 0);
+    c.writes();
+    EXPECT_EQ(TakeRecordChanges(), c.want);
+    EXPECT_THAT(TakeRecordChanges(), IsEmpty());  // taking drops them
+    ASSERT_EQ(btrAbortTransaction(), 0);
+    ASSERT_THAT(DumpRecords("desc"), ElementsAre(Desc("A", 'a'), Desc("B", 'b')));
+  }
+}
+
+TEST_F(CaptureTest, KeptChangesDescribeOnlyTheCurrentTransaction) {
+  const struct {
+    const char* what;
+    std::function<void()> drop;  // after a kept write of A
+    bool in_transaction_after;
+    const char* next_key;  // of a write after it: some cases commit it, so one per case
+  } kCases[] = {
+      {"abort", [] { ASSERT_EQ(btrAbortTransaction(), 0); }, false, "C1"},
+      {"begin of the next transaction",
+       [] {
+         ASSERT_EQ(btrEndTransaction(), 0);
+         ASSERT_EQ(btrBeginTransaction(), 0);
+       },
+       true, "C2"},
+      {"store closed and opened again",
+       [&] {
+         CloseRecordStore();
+         ASSERT_EQ(QrtInitializeFauxBtrieve(settings_.c_str(), ""), 0);
+         h_ = Open();
+       },
+       false, "C3"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(btrBeginTransaction(), 0);
+    ASSERT_EQ(Replace(h_, Desc("A", 'w')), 0);
+    c.drop();
+    EXPECT_THAT(TakeRecordChanges(), IsEmpty());
+    // Capture is still on: the next write is kept.
+    ASSERT_EQ(Insert(h_, Desc(c.next_key)), 0);
+    EXPECT_THAT(TakeRecordChanges(),
+                ElementsAre(Change("desc", c.next_key, std::nullopt, Desc(c.next_key))));
+    if (c.in_transaction_after) {
+      ASSERT_EQ(btrAbortTransaction(), 0);
+    }
+  }
+}
+
+TEST_F(CaptureTest, CaptureOffKeepsNothing) {
+  SetRecordCapture(false);
+  ASSERT_EQ(btrBeginTransaction(), 0);
+  ASSERT_EQ(Insert(h_, Desc("C")), 0);
+  ASSERT_EQ(Replace(h_, Desc("A", 'x')), 0);
+  ASSERT_EQ(GetEqual(h_, "B"), 0);
+  ASSERT_EQ(Update(h_, Desc("D", 'x')), 0);
+  ASSERT_EQ(btrDelete(h_), 0);  // D, where the update left the handle
+  EXPECT_THAT(TakeRecordChanges(), IsEmpty());
+  ASSERT_EQ(btrEndTransaction(), 0);
+  EXPECT_THAT(DescKeys(), ElementsAre("A", "C"));
+}
+
+// Outside a transaction an update or delete reads its record and writes in one transaction of
+// its own; when that commit fails, the record is as it was and nothing is kept.
+TEST_F(CaptureTest, WriteOutsideATransactionWhoseCommitFailsKeepsNothing) {
+  FailOperations faults("commit", kStatusDiskFull);
+  SetStoreFaults(&faults);
+  ASSERT_EQ(GetEqual(h_, "A"), 0);
+  EXPECT_EQ(Update(h_, Desc("C", 'u')), kStatusDiskFull);
+  EXPECT_EQ(btrDelete(h_), kStatusDiskFull);
+  EXPECT_EQ(Replace(h_, Desc("B", 'r')), kStatusDiskFull);
+  SetStoreFaults(nullptr);
+  EXPECT_THAT(TakeRecordChanges(), IsEmpty());
+  EXPECT_THAT(DumpRecords("desc"), ElementsAre(Desc("A", 'a'), Desc("B", 'b')));
+  // The handle still stands on A: the failed move did not carry it to C.
+  EXPECT_EQ(Update(h_, Desc("A", 'u')), 0);
+  EXPECT_THAT(TakeRecordChanges(),
+              ElementsAre(Change("desc", "A", Desc("A", 'a'), Desc("A", 'u'))));
+}
+
+// The run journal writes its own tables on the store's connection inside the records'
+// transaction: they commit and roll back together.
+TEST_F(CaptureTest, ConnectionWritesCommitAndRollBackWithTheRecords) {
+  sqlite3* db = RecordStoreConnection();
+  ASSERT_NE(db, nullptr);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE journal_runs (n INTEGER)", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  for (const bool commit : {false, true}) {
+    SCOPED_TRACE(commit ? "commit" : "abort");
+    ASSERT_EQ(btrBeginTransaction(), 0);
+    ASSERT_EQ(Replace(h_, Desc("C")), 0);
+    ASSERT_EQ(sqlite3_exec(db, "INSERT INTO journal_runs VALUES (1)", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(commit ? btrEndTransaction() : btrAbortTransaction(), 0);
+    EXPECT_EQ(RawConnection::QueryIntOn(db, "SELECT count(*) FROM journal_runs"), commit ? 1 : 0);
+    EXPECT_EQ(GetEqual(h_, "C"), commit ? 0 : kStatusKeyNotFound);
+  }
+  CloseRecordStore();
+  EXPECT_EQ(RecordStoreConnection(), nullptr);
+}
+
+// ---- Store format ----
+
+TEST_F(StoreTest, NewStoreHasFormatZeroAndJournalTablesAreNoRecordFiles) {
+  RawConnection other(dir_.path());
+  EXPECT_EQ(other.QueryInt("PRAGMA user_version"), 0);
+  ASSERT_EQ(other.Exec("CREATE TABLE journal_runs (id INTEGER PRIMARY KEY, csv TEXT);"
+                       "CREATE TABLE journal_records (run INTEGER, file TEXT, key BLOB);"
+                       "INSERT INTO journal_runs VALUES (1, 'balances.csv');"
+                       "INSERT INTO journal_records VALUES (1, 'desc', x'00');"
+                       "PRAGMA user_version = 2"),
+            SQLITE_OK);
+  ASSERT_EQ(QrtInitializeFauxBtrieve(settings_.c_str(), ""), 0);
+  EXPECT_EQ(Check(), "0 ok");
+  std::vector<RecordFileInfo> files;
+  ASSERT_EQ(btrListFiles(&files), 0);
+  std::vector<std::string> names;
+  for (const RecordFileInfo& f : files) names.push_back(f.name);
+  EXPECT_THAT(names, ElementsAre("ap", "desc", "extap", "jcki", "pol", "trans.ndx"));
+  EXPECT_EQ(btrOpen(CBtrvOapi(), "", "journal_runs", 1, 1, 0), kStatusFileNotFound);
+}
+
+TEST_F(StoreTest, StoreOfANewerFormatIsRefusedUntouched) {
+  CloseRecordStore();
+  const struct {
+    int64_t format;
+    int16_t want_status;
+    std::string want_cause;
+  } kCases[] = {
+      {0, 0, ""},
+      {2, 0, ""},  // with the run journal's tables
+      {3, kStatusIoError,
+       "recfiles.sqlite has store format 3; this program reads format 2 at most: use a newer "
+       "Quillmere"},
+      {2147483647, kStatusIoError,
+       "recfiles.sqlite has store format 2147483647; this program reads format 2 at most: use a "
+       "newer Quillmere"},
+      {-1, kStatusIoError, "recfiles.sqlite has store format -1, which no Quillmere writes"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.format);
+    {
+      RawConnection other(dir_.path());
+      ASSERT_EQ(other.Exec("PRAGMA user_version = " + std::to_string(c.format)), SQLITE_OK);
+    }
+    EXPECT_EQ(QrtInitializeFauxBtrieve(settings_.c_str(), ""), c.want_status);
+    EXPECT_EQ(RecordStoreError(), c.want_cause);
+    // The maintenance tool's way in refuses it too.
+    EXPECT_EQ(OpenRecordStore(dir_.path().string(), "", /*create=*/true), c.want_status);
+    EXPECT_EQ(RecordStoreError(), c.want_cause);
+    if (c.want_status == 0) {
+      EXPECT_EQ(Replace(Open(), Desc("A")), 0);
+    } else {
+      EXPECT_EQ(RecordStoreConnection(), nullptr);
+    }
+    CloseRecordStore();
+    RawConnection other(dir_.path());
+    EXPECT_EQ(other.QueryInt("PRAGMA user_version"), c.format);
+  }
 }
 
 }  // namespace
