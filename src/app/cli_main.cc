@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -14,10 +15,13 @@
 
 #include "app/exit_codes.h"
 #include "context/clock.h"
+#include "context/logging_operator.h"
 #include "db/connection.h"
 #include "db/sql_policy_table.h"
 #include "export/gl_export.h"
 #include "import/import_run.h"
+#include "journal/run_journal.h"
+#include "journal/undo.h"
 #include "recfiles/record_store.h"
 #include "startup/registry.h"
 #include "startup/run_options.h"
@@ -33,6 +37,8 @@ constexpr char kUsage[] =
     "  check    check a balance sheet CSV against the agency's master file; posts nothing\n"
     "  import   check, then post a clean file: journal entries, invoices and policies\n"
     "  export   write the agency's GL chart as a balance sheet CSV template\n"
+    "  runs     list the imports the record files' run journal holds (--agency: of one agency)\n"
+    "  undo RUN take a whole import run back: its records and Policy rows as they were before\n"
     "\n"
     "Options (defaults as the window's):\n"
     "  --settings FILE  data-directory settings file (default VELFILES.ini beside the program,\n"
@@ -48,12 +54,18 @@ constexpr char kUsage[] =
     "  --inv N          starting invoice number, likewise (default 500000)\n"
     "  --log-dir DIR    where the run log balances_<stamp>.txt is written (default: here)\n"
     "  --force          export: replace an existing CSV file\n"
+    "  --resume         import: go on with the unfinished run of this file for this agency;\n"
+    "                   its posting date and numbers are used (others given are refused)\n"
+    "  --again          import: post a file that was posted before for this agency, on purpose\n"
     "  --help           this text\n"
     "\n"
     "Exit codes: 0 done (check: the file is clean); 1 the file has errors, nothing posted;\n"
     "2 setup failure, nothing done (settings, record files, database, a CSV that is missing,\n"
-    "not a regular file or unreadable, bad option); 3 stopped part-way (the rows before are\n"
-    "posted whole; the run log names the row).\n"
+    "not a regular file or unreadable, bad option, another import posting into the same record\n"
+    "files); 3 stopped part-way (the rows before are posted whole; the run log names the row;\n"
+    "import --resume posts the rest); 4 the file was posted before for this agency (--resume or\n"
+    "--again); 5 undo or resume refused (unknown run, nothing to resume, values that differ,\n"
+    "records changed since the run), nothing changed.\n"
     "Messages go to standard error. Ctrl-C or SIGTERM stops a check or an import within a\n"
     "second, or when the database statement in progress ends or times out: the rows before\n"
     "are posted whole, exit 3.\n";
@@ -103,8 +115,11 @@ class CliOperator : public Operator {
 
 struct CliOptions {
   std::string command;
+  std::string run;  // undo's run id
   std::map<std::string, std::string> values;
   bool force = false;
+  bool resume = false;
+  bool again = false;
 };
 
 bool ParseArgs(int argc, char** argv, CliOptions* options, std::string* error) {
@@ -112,8 +127,10 @@ bool ParseArgs(int argc, char** argv, CliOptions* options, std::string* error) {
                                         "--csv",      "--je",   "--inv",    "--log-dir"};
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--force") {
-      options->force = true;
+    if (arg == "--force" || arg == "--resume" || arg == "--again") {
+      (arg == "--force"    ? options->force
+       : arg == "--resume" ? options->resume
+                           : options->again) = true;
       continue;
     }
     bool valued = false;
@@ -135,15 +152,33 @@ bool ParseArgs(int argc, char** argv, CliOptions* options, std::string* error) {
       *error = "unknown option " + arg;
       return false;
     }
+    if (options->command == "undo" && options->run.empty()) {
+      options->run = arg;
+      continue;
+    }
     if (!options->command.empty()) {
       *error = "one command only, not " + options->command + " and " + arg;
       return false;
     }
     options->command = arg;
   }
-  if (options->command != "check" && options->command != "import" && options->command != "export") {
+  static const char* const kCommands[] = {"check", "import", "export", "runs", "undo"};
+  if (std::find(std::begin(kCommands), std::end(kCommands), options->command) ==
+      std::end(kCommands)) {
     *error =
         options->command.empty() ? "a command is needed" : "unknown command " + options->command;
+    return false;
+  }
+  if (options->command == "undo" && options->run.empty()) {
+    *error = "undo needs the number of the run (quillmere-cli runs lists them)";
+    return false;
+  }
+  if (options->resume && options->again) {
+    *error = "--resume and --again exclude each other";
+    return false;
+  }
+  if ((options->resume || options->again) && options->command != "import") {
+    *error = std::string(options->resume ? "--resume" : "--again") + " belongs to import";
     return false;
   }
   return true;
@@ -163,9 +198,14 @@ void PrintSummary(const ImportSummary& s, ImportOutcome outcome, bool import) {
   if (outcome == ImportOutcome::kErrors) {
     std::cout << s.errors.size() << " error line(s) in " << s.rows << " row(s):\n";
     for (const Pass1Error& error : s.errors) std::cout << error.RunLogLine() << "\n";
-  } else if (outcome != ImportOutcome::kSetupFailed) {
+  } else if (outcome != ImportOutcome::kSetupFailed && outcome != ImportOutcome::kAlreadyPosted &&
+             outcome != ImportOutcome::kRefused) {
     std::cout << "Rows read: " << s.rows << "\n";
     if (import) {
+      if (s.run_id != 0) {
+        std::cout << "Run: " << s.run_id << (s.resumed ? " (resumed)" : "") << "\n";
+      }
+      if (s.resumed) std::cout << "Rows posted before: " << s.already_posted << "\n";
       std::cout << "Rows posted: " << s.posted << "\nZero rows skipped: " << s.skipped << "\n";
       if (!s.first_je.empty()) {
         std::cout << "JE numbers: " << s.first_je << " to " << s.last_je << "\n";
@@ -177,6 +217,59 @@ void PrintSummary(const ImportSummary& s, ImportOutcome outcome, bool import) {
     }
   }
   if (!s.run_log.empty()) std::cout << "Run log: " << s.run_log << "\n";
+}
+
+// The run journal's runs, one line each, on standard output.
+int ListRuns(const std::string& agency) {
+  RunJournal journal;
+  const std::vector<JournalRun> runs = journal.Runs(agency);
+  if (!journal.error().empty()) {
+    std::cerr << "quillmere-cli: " << journal.error() << "\n";
+    return kExitSetupFailed;
+  }
+  if (runs.empty()) {
+    std::cout << "The run journal holds no run" << (agency.empty() ? "" : " of agency " + agency)
+              << ".\n";
+    return kExitDone;
+  }
+  const auto numbers = [](int32_t low, int32_t high) {
+    return low == 0
+               ? std::string("-")
+               : LeftPadZero(std::to_string(low), 6) + "-" + LeftPadZero(std::to_string(high), 6);
+  };
+  std::cout << "Run  Agency  Started              Rows  JE numbers     Invoice numbers  State"
+               "      File\n";
+  for (const JournalRun& run : runs) {
+    std::string state = run.state;
+    if (run.unconfirmed > 0 || run.undo_pending) state += " (recovery pending)";
+    char line[160];
+    std::snprintf(line, sizeof line, "%-4lld %-7s %-19s %6lld  %-13s  %-15s  %-9s  ",
+                  static_cast<long long>(run.id), run.agency.c_str(), run.started.c_str(),
+                  static_cast<long long>(run.rows), numbers(run.low_je, run.high_je).c_str(),
+                  numbers(run.low_inv, run.high_inv).c_str(), state.c_str());
+    std::cout << line << run.csv_name << "\n";
+  }
+  return kExitDone;
+}
+
+// Undo of one run, with a run log of its own.
+int Undo(ClientFileSet& files, CliOperator& op, int64_t run_id) {
+  std::string error;
+  if (!files.OpenClientFiles(op, kImportFiles, &error)) {
+    std::cerr << error << "\n";
+    files.log().Close();
+    return kExitSetupFailed;
+  }
+  files.log().Line("Undo of run " + std::to_string(run_id));
+  LoggingOperator logged(op, files.log());
+  const UndoResult result = UndoRun(files, logged, run_id);
+  if (result.outcome == UndoOutcome::kUndone) {
+    files.log().Line(result.message);
+    std::cout << result.message << "\n";
+  }
+  std::cout << "Run log: " << files.log().path() << "\n";
+  files.log().Close();
+  return ExitCode(result.outcome);
 }
 
 int Main(int argc, char** argv) {
@@ -245,6 +338,20 @@ int Main(int argc, char** argv) {
   const std::string agency = value("--agency", defaults.agency_code);
   const std::string csv = value("--csv", defaults.csv_path);
 
+  if (options.command == "runs")
+    return ListRuns(options.values.count("--agency") != 0 ? LeftPad(agency, 2) : std::string());
+  if (options.command == "undo") {
+    int64_t run_id = 0;
+    if (!ParseNumber(options.run, &run_id)) {
+      std::cerr
+          << "quillmere-cli: the run to undo is a number (quillmere-cli runs lists them), not "
+          << options.run << "\n";
+      return kExitSetupFailed;
+    }
+    StopOnSignals();
+    return Undo(files, op, run_id);
+  }
+
   if (options.command == "export") {
     if (std::filesystem::exists(csv) && !options.force) {
       std::cerr << "quillmere-cli: " << csv << " exists; give --force to replace it\n";
@@ -269,9 +376,17 @@ int Main(int argc, char** argv) {
     std::cerr << "quillmere-cli: --je and --inv take a whole number from 0 to 999999\n";
     return kExitSetupFailed;
   }
+  LoadOptions load;
+  load.mode = options.resume  ? LoadMode::kResume
+              : options.again ? LoadMode::kAgain
+                              : LoadMode::kNew;
+  load.date_given = options.values.count("--date") != 0;
+  load.je_given = options.values.count("--je") != 0;
+  load.inv_given = options.values.count("--inv") != 0;
   StopOnSignals();
   ImportRun run(files, op);
-  const ImportOutcome outcome = options.command == "check" ? run.Check(request) : run.Run(request);
+  const ImportOutcome outcome =
+      options.command == "check" ? run.Check(request) : run.Run(request, load);
   op.EndLine();
   if (!run.summary().stopped_by_operator.empty()) {
     std::cerr << run.summary().stopped_by_operator << "\n";

@@ -3,14 +3,24 @@
 //   1 the CSV has errors (pass 1); nothing posted
 //   2 setup failure: option, settings, store, database, CSV not readable; nothing done
 //   3 stopped part-way: the rows before are posted whole
+//   4 refused by the second-load guard: the file was posted (or is posting) for the agency
+//   5 undo or resume refused: unknown run, nothing to resume, records changed since
 #pragma once
 
 #include "export/gl_export.h"
 #include "import/import_run.h"
+#include "journal/undo.h"
 
 namespace quillmere {
 
-enum ExitCodes : int { kExitDone = 0, kExitErrors = 1, kExitSetupFailed = 2, kExitStopped = 3 };
+enum ExitCodes : int {
+  kExitDone = 0,
+  kExitErrors = 1,
+  kExitSetupFailed = 2,
+  kExitStopped = 3,
+  kExitAlreadyPosted = 4,
+  kExitRefused = 5,
+};
 
 inline int ExitCode(ImportOutcome outcome) {
   switch (outcome) {
@@ -23,6 +33,10 @@ inline int ExitCode(ImportOutcome outcome) {
       return kExitSetupFailed;
     case ImportOutcome::kStopped:
       return kExitStopped;
+    case ImportOutcome::kAlreadyPosted:
+      return kExitAlreadyPosted;
+    case ImportOutcome::kRefused:
+      return kExitRefused;
   }
   return kExitSetupFailed;
 }
@@ -35,6 +49,20 @@ inline int ExitCode(ExportOutcome outcome) {
     case ExportOutcome::kFailed:
     case ExportOutcome::kSetupFailed:
       return kExitSetupFailed;
+  }
+  return kExitSetupFailed;
+}
+
+inline int ExitCode(UndoOutcome outcome) {
+  switch (outcome) {
+    case UndoOutcome::kUndone:
+      return kExitDone;
+    case UndoOutcome::kRefused:
+      return kExitRefused;
+    case UndoOutcome::kSetupFailed:
+      return kExitSetupFailed;
+    case UndoOutcome::kStopped:
+      return kExitStopped;
   }
   return kExitSetupFailed;
 }

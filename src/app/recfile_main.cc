@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "journal/run_journal.h"
 #include "recfiles/CBtrvKafImport.h"
 #include "recfiles/btrv_layout.h"
 #include "recfiles/encodings.h"
@@ -237,6 +238,24 @@ int RunCheck() {
   std::string report;
   const int16_t status = btrCheck(&report);
   if (status == kStatusOk) {
+    // Rows whose Policy change is not confirmed leave the two stores apart until a start of
+    // quillmere or quillmere-cli completes them.
+    RunJournal journal;
+    const std::vector<JournalRun> pending = journal.RunsToRecover();
+    if (!journal.error().empty()) return Fail(journal.error());
+    if (!pending.empty()) {
+      std::string runs;
+      for (const JournalRun& run : pending) {
+        runs += "\n  run " + std::to_string(run.id) + " (" + run.csv_name + ", agency " +
+                run.agency + "): " +
+                (run.undo_pending ? std::string("its undo's Policy restore")
+                                  : std::to_string(run.unconfirmed) + " unconfirmed row(s)");
+      }
+      return Fail(
+          "recovery pending: the run journal holds work whose Policy part is not "
+          "confirmed; start quillmere or quillmere-cli to complete it" +
+          runs);
+    }
     std::cout << report << "\n";
     return 0;
   }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "context/operator.h"
 #include "context/run_log.h"
@@ -27,6 +28,16 @@ class LoggingOperator : public Operator {
   void Launch(const std::string& path) override { inner_.Launch(path); }
   void ShowProgress(long long done, long long total) override { inner_.ShowProgress(done, total); }
   bool StopRequested() override { return inner_.StopRequested(); }
+  // The question and the answer go into the run log, so it shows what the operator decided.
+  int Choose(const std::string& question, const std::vector<std::string>& answers) override {
+    log_.Line(question);
+    const int chosen = inner_.Choose(question, answers);
+    log_.Line(chosen >= 0 && static_cast<size_t>(chosen) < answers.size()
+                  ? "Answer: " + answers[static_cast<size_t>(chosen)]
+                  : std::string("No answer"));
+    log_.Flush();
+    return chosen;
+  }
 
   // The messages shown so far.
   int64_t messages() const { return messages_; }

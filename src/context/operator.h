@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace quillmere {
 
@@ -20,6 +21,11 @@ class Operator {
   virtual void Launch(const std::string& path) = 0;
   // Progress of a long scan, `done` of `total` (bytes or rows); repaints without input.
   virtual void ShowProgress(long long /*done*/, long long /*total*/) {}
+  // A question whose answers say what they do ("Post it again", "Cancel"): the index of the
+  // answer chosen, or -1 when none was (the command line asks nothing; a closed dialog).
+  virtual int Choose(const std::string& /*question*/, const std::vector<std::string>& /*answers*/) {
+    return -1;
+  }
   // True once the operator asked to stop the running operation (and confirmed it).
   virtual bool StopRequested() { return false; }
 };

@@ -12,6 +12,8 @@
 #include <random>
 
 #include "context/logging_operator.h"
+#include "journal/recovery.h"
+#include "journal/store_lock.h"
 #include "recfiles/CBtrvKafImport.h"
 #include "recfiles/btrv_layout.h"
 #include "recfiles/encodings.h"
@@ -250,6 +252,12 @@ ExportOutcome ExportRun::Run(const ExportRequest& request) {
     return ExportOutcome::kSetupFailed;
   }
   run_log_ = files_.log().path();
+  // What an earlier import left unconfirmed is completed before anything else is done.
+  StoreLock lock;
+  if (!RecoverUnfinishedRuns(files_, logged, lock)) {
+    files_.log().Close();
+    return ExportOutcome::kSetupFailed;
+  }
   op_.ProcessEvents();
   const ExportOutcome outcome = ExportGlChart(files_, op_, request);
   files_.log().Close();

@@ -157,6 +157,7 @@ bool CsvLineReader::Fill() {
       left -= static_cast<size_t>(written);
     }
   }
+  if (hash_ != nullptr) hash_->Update(std::string_view(buffer_.data() + old_size, n));
   size_ += static_cast<uint64_t>(n);
   return true;
 }

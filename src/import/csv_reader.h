@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "recfiles/sha256.h"
+
 namespace quillmere {
 
 // Takes the next field off the front of `*line` and returns it; `*line` keeps the rest.
@@ -75,6 +77,8 @@ class CsvLineReader {
   int failure_errno() const { return failure_errno_; }
   // Bytes read so far.
   uint64_t size() const { return size_; }
+  // Every byte read from now on is also added to `hash` (nullptr: none), in the order read.
+  void set_hash(Sha256* hash) { hash_ = hash; }
 
  private:
   // Reads the next chunk onto the buffer; false at the end of the file or on a failure.
@@ -90,6 +94,7 @@ class CsvLineReader {
   Failure failure_ = Failure::kNone;
   int failure_errno_ = 0;
   uint64_t size_ = 0;
+  Sha256* hash_ = nullptr;
 };
 
 }  // namespace quillmere

@@ -13,6 +13,8 @@
 #include "context/logging_operator.h"
 #include "context/operator.h"
 #include "import/csv_reader.h"
+#include "journal/run_journal.h"
+#include "journal/store_lock.h"
 #include "posting/posting.h"
 #include "startup/run_values.h"
 
@@ -21,14 +23,33 @@ namespace quillmere {
 // What an import runs with: the run values the operator gave (startup/run_values.h).
 using ImportRequest = RunValues;
 
+// What an import does about a file the run journal shows as posted for the agency before.
+enum class LoadMode {
+  kNew,     // post it unless it was posted before (then ask the operator, or refuse)
+  kResume,  // go on with its latest unfinished run
+  kAgain,   // post it once more, on purpose
+};
+
+struct LoadOptions {
+  LoadMode mode = LoadMode::kNew;
+  // The operator gave these values: a resume refuses any that differ from the run's own.
+  bool date_given = false;
+  bool je_given = false;
+  bool inv_given = false;
+};
+
 // How an import or check ended; the programs map each to their exit code.
 enum class ImportOutcome {
-  kClean,        // pass 1 found no error (check only); nothing posted
-  kPosted,       // pass 2 posted every row
-  kErrors,       // pass 1 found errors; nothing posted
-  kSetupFailed,  // the run could not start (request, file set, CSV not a readable file), or
-                 // the CSV could not be read to its end; nothing posted
-  kStopped,      // stopped part-way: the rows before are posted whole (none in pass 1)
+  kClean,          // pass 1 found no error (check only); nothing posted
+  kPosted,         // pass 2 posted every row
+  kErrors,         // pass 1 found errors; nothing posted
+  kSetupFailed,    // the run could not start (request, file set, CSV not a readable file), or
+                   // the CSV could not be read to its end; nothing posted
+  kStopped,        // stopped part-way: the rows before are posted whole (none in pass 1)
+  kAlreadyPosted,  // the run journal shows this file posted (or posting) for the agency, and
+                   // nobody chose to resume or post it again; nothing posted
+  kRefused,        // a resume that cannot be: nothing unfinished to resume, or values that
+                   // differ from the run's own; nothing posted
 };
 
 // One error line of pass 1: the CSV line it is about (the header is line 1; 0 for an error
@@ -57,6 +78,15 @@ struct ImportSummary {
   // stopped and what is posted. It is not shown as a message; the front end that asked for the
   // stop shows it as it sees fit. "" when the run was not stopped on request.
   std::string stopped_by_operator;
+  // The run journal's run this import posted into (0: none), and whether it resumed it.
+  int64_t run_id = 0;
+  bool resumed = false;
+  int64_t already_posted = 0;  // rows a resume skipped: its earlier part posted them
+  // The posting date and starting numbers the run used (a resume takes the run's own).
+  std::string posting_date;
+  int64_t first_je_number = 0, first_inv_number = 0;
+  // What the journal shows of an earlier run of this file, when the guard stopped the import.
+  std::string earlier_run;
 };
 
 class ImportRun {
@@ -76,22 +106,34 @@ class ImportRun {
   // The whole run: pass 2 follows a clean pass 1. Pass 1 reads the CSV once and keeps a private
   // copy of the bytes it read (csv_file.h); pass 2 posts from that copy, so lines changed or
   // added to the CSV after pass 1 read them are never posted.
-  ImportOutcome Run(const ImportRequest& request);
+  // Before pass 2, the run journal is asked whether this content was posted for the agency
+  // before (LoadMode); a posting run holds the store's import lock, so a second import into the
+  // same store is refused (kSetupFailed) while it runs.
+  ImportOutcome Run(const ImportRequest& request, const LoadOptions& load = {});
 
   // What the last Check or Run did.
   const ImportSummary& summary() const { return summary_; }
 
  private:
   // The start, pass 1 and, with `post`, pass 2.
-  ImportOutcome Passes(const ImportRequest& request, bool post);
-  bool Start(const ImportRequest& request, LoggingOperator& op);
+  ImportOutcome Passes(const ImportRequest& request, bool post, const LoadOptions& load);
+  bool Start(const ImportRequest& request, LoggingOperator& op, bool post);
   // Checks every line `reader` gives: kClean, kErrors, kStopped on request (summary_ says where),
   // or kSetupFailed when the CSV could not
   // be read to its end or the copy not written (the message is shown). `total` is the CSV's
   // size, for the progress.
   ImportOutcome Pass1(LoggingOperator& op, CsvLineReader& reader, uint64_t total);
+  // The pass-1 error lines for starting numbers that leave too few numbers below 1000000 for
+  // `je_needed` journal entries and `inv_needed` invoices.
+  void CheckNumbers(LoggingOperator& op, int32_t first_je, int32_t first_inv, int64_t je_needed,
+                    int64_t inv_needed);
+  // After a clean pass 1 of an import: the second-load guard and the resume. kClean to post.
+  ImportOutcome Guard(LoggingOperator& op, const LoadOptions& load);
   // Posts the lines of `copy_fd`, read from its start.
   ImportOutcome Pass2(LoggingOperator& op, int copy_fd);
+  // The rows of pass 2 (Pass2 keeps the run journal's state around them).
+  ImportOutcome PostRows(LoggingOperator& op, int copy_fd, RunJournal& journal,
+                         int64_t* unconfirmed_line, int64_t* unconfirmed_policy_id);
   void End(LoggingOperator& op);
 
   ClientFileSet& files_;
@@ -104,6 +146,15 @@ class ImportRun {
   int32_t first_je_ = 0, first_inv_ = 0;
   int64_t je_needed_ = 0, inv_needed_ = 0;
   std::string copy_folder_;  // where the private copy of the CSV is made
+
+  StoreLock lock_;       // held by a posting run from its start to its end
+  DateTime run_time_;    // the run's date and time: every entry date it writes
+  Sha256 content_hash_;  // of the bytes pass 1 checked
+  uint64_t content_size_ = 0;
+  JournalRun run_;                      // the journal's entry of the run being posted
+  std::vector<int64_t> posted_lines_;   // a resume skips these lines
+  int32_t seed_je_ = 0, seed_inv_ = 0;  // the numbers pass 2 draws above
+  bool skip_number_check_ = false;      // a resume checks its numbers after the guard
 };
 
 }  // namespace quillmere

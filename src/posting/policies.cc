@@ -68,9 +68,11 @@ void Posting::AddPolicy(const std::string& sAgy, const std::string& sPolNum, std
   row.EntryDate = now;
   row.PolicyDate = *policy_date;
   std::string error;
-  if (!table->Post(row, &error)) {
+  PolicyWrite write;
+  if (!table->Post(row, &write, &error)) {
     throw PostingStopped("The Policy row of [" + sPolNum + "] could not be written: " + error);
   }
+  policy_write_ = PostedPolicy{std::move(row), std::move(write)};
 }
 
 }  // namespace quillmere

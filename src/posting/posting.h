@@ -13,6 +13,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "context/client_files.h"
 #include "context/clock.h"
@@ -33,6 +34,12 @@ std::string LineByAccount(std::string_view control_account);
 // "BF-" + the stored date with its decade character as a digit + "-" + suffix, blank-padded to
 // 20 (never cut). BalanceForwardPolicyNumber(";51231", "1234") == "BF-151231-1234      ".
 std::string BalanceForwardPolicyNumber(std::string_view stored_eff_date, std::string_view suffix);
+
+// A Policy row the posting wrote: the values, and what the table found and did.
+struct PostedPolicy {
+  PolicyRow row;
+  PolicyWrite write;
+};
 
 class Posting {
  public:
@@ -107,6 +114,8 @@ class Posting {
   // Writes to a file that is not open (status 3, reported when the set was opened) are shown
   // and not counted: the row goes on without that record.
   int64_t failed_writes() const { return failed_writes_; }
+  // The Policy row written since the last call, for the run journal; nullopt when none.
+  std::optional<PostedPolicy> TakePolicyWrite() { return std::exchange(policy_write_, {}); }
   int16_t failed_status() const { return failed_status_; }
 
  private:
@@ -140,6 +149,7 @@ class Posting {
   int64_t failed_writes_ = 0;
   int16_t failed_status_ = 0;
   rJckiRec JckiRec_;  // the transaction line being built
+  std::optional<PostedPolicy> policy_write_;
 };
 
 }  // namespace quillmere

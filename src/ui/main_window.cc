@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateEdit>
@@ -88,6 +89,22 @@ DesktopServices RealDesktopServices() {
       return std::nullopt;
     }
     return dialog.selectedFiles().first();
+  };
+  services.choose = [](QWidget* parent, const QString& question, const QStringList& answers) {
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(kProgramName), question,
+                    QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
+    std::vector<QAbstractButton*> buttons;
+    for (const QString& answer : answers) {
+      buttons.push_back(box.addButton(answer, QMessageBox::ActionRole));
+    }
+    // Escape and the close box take the last answer, which is "Cancel".
+    if (!buttons.empty()) box.setEscapeButton(buttons.back());
+    box.exec();
+    for (size_t i = 0; i < buttons.size(); ++i) {
+      if (box.clickedButton() == buttons[i]) return static_cast<int>(i);
+    }
+    return -1;
   };
   services.open_file = [](const QString& path) {
     // Without an associated program there is nothing to open; the file is written all the same.
@@ -321,10 +338,20 @@ void TForm1::LoadCSVClick() {
   LoadCSV->setEnabled(false);
   Button1->setEnabled(false);
   RunScope run(this);
-  (void)import_run_.Run(request);
-  if (!import_run_.summary().started) {
-    // Nothing was done (a record file or the Policy table did not open): the next press tries
-    // again.
+  const ImportOutcome outcome = import_run_.Run(request);
+  const ImportSummary& summary = import_run_.summary();
+  if (summary.resumed) {
+    // A resumed run posts with its own date and numbers: the boxes show what was used.
+    if (const std::optional<Date> date = ParseDate(summary.posting_date)) {
+      edtPostDate->setDate(QDate(date->year, date->month, date->day));
+    }
+    edtJENumber->setValue(static_cast<int>(summary.first_je_number));
+    edtInvNumber->setValue(static_cast<int>(summary.first_inv_number));
+  }
+  if (!summary.started || outcome == ImportOutcome::kAlreadyPosted ||
+      outcome == ImportOutcome::kRefused) {
+    // Nothing was done (a record file or the Policy table did not open, the file was posted
+    // before and the operator cancelled): the next press tries again.
     LoadCSV->setEnabled(true);
     Button1->setEnabled(true);
   }
@@ -391,6 +418,14 @@ bool TForm1::Confirm(const std::string& prompt) {
   }
   ArrowWhileAsking arrow;
   return dialog->Ask(FromRecordText(prompt)) == TfrmConfirm::kYes;
+}
+
+int TForm1::Choose(const std::string& question, const std::vector<std::string>& answers) {
+  if (!desktop_.choose) return -1;
+  QStringList texts;
+  for (const std::string& answer : answers) texts << FromRecordText(answer);
+  ArrowWhileAsking arrow;
+  return desktop_.choose(this, FromRecordText(question), texts);
 }
 
 void TForm1::SetStatus(const std::string& text) { Label6->setText(FromRecordText(text)); }

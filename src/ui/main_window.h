@@ -48,6 +48,9 @@ struct DesktopServices {
   std::function<std::optional<QString>(QWidget* parent, const QString& preset)> choose_file;
   // Opens an absolute path with the desktop's associated program, without waiting.
   std::function<void(const QString& path)> open_file;
+  // A modal question with one button per answer, titled with the program's name: the index of
+  // the answer pressed, -1 when the dialog was closed without one. Null: nobody is asked (-1).
+  std::function<int(QWidget* parent, const QString& question, const QStringList& answers)> choose;
 };
 DesktopServices RealDesktopServices();
 
@@ -66,6 +69,7 @@ class TForm1 : public QWidget, public Operator {
   // Operator.
   void ErrorWindow(const std::string& message) override;
   bool Confirm(const std::string& prompt) override;
+  int Choose(const std::string& question, const std::vector<std::string>& answers) override;
   void SetStatus(const std::string& text) override;
   void ProcessEvents() override;
   void Launch(const std::string& path) override;

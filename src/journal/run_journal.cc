@@ -1,0 +1,431 @@
+#include "journal/run_journal.h"
+
+#include <cstdio>
+#include <string_view>
+
+#include "journal/policy_row_codec.h"
+#include "recfiles/CBtrvKafImport.h"
+
+namespace quillmere {
+namespace {
+
+// Texts are 8-bit, as the host stores them: kept as BLOBs, so every byte survives and
+// comparisons are bytewise.
+constexpr char kSchema[] =
+    "CREATE TABLE IF NOT EXISTS journal_runs("
+    " run_id INTEGER PRIMARY KEY, agency BLOB NOT NULL, csv_name BLOB NOT NULL,"
+    " csv_size INTEGER NOT NULL, csv_hash BLOB NOT NULL, posting_date BLOB NOT NULL,"
+    " run_time BLOB NOT NULL, first_je INTEGER NOT NULL, first_inv INTEGER NOT NULL,"
+    " started BLOB NOT NULL, ended BLOB NOT NULL, state BLOB NOT NULL,"
+    " undo_pending INTEGER NOT NULL DEFAULT 0);"
+    "CREATE INDEX IF NOT EXISTS journal_runs_content ON journal_runs(agency, csv_hash);"
+    "CREATE TABLE IF NOT EXISTS journal_rows("
+    " run_id INTEGER NOT NULL, line INTEGER NOT NULL, je INTEGER NOT NULL, inv INTEGER NOT NULL,"
+    " confirmed INTEGER NOT NULL, policy_row BLOB, policy_inserted INTEGER,"
+    " policy_id INTEGER, policy_earlier BLOB, PRIMARY KEY(run_id, line)) WITHOUT ROWID;"
+    "CREATE INDEX IF NOT EXISTS journal_rows_unconfirmed ON journal_rows(run_id, line)"
+    " WHERE confirmed = 0;"
+    "CREATE TABLE IF NOT EXISTS journal_records("
+    " run_id INTEGER NOT NULL, line INTEGER NOT NULL, seq INTEGER NOT NULL,"
+    " file BLOB NOT NULL, key BLOB NOT NULL, before BLOB, after BLOB,"
+    " PRIMARY KEY(run_id, line, seq)) WITHOUT ROWID;";
+
+constexpr char kRunColumns[] =
+    "SELECT r.run_id, r.agency, r.csv_name, r.csv_size, r.csv_hash, r.posting_date, r.run_time,"
+    " r.first_je, r.first_inv, r.started, r.ended, r.state, r.undo_pending,"
+    " COUNT(w.line), IFNULL(MAX(w.line), 0), IFNULL(MIN(NULLIF(w.je, 0)), 0),"
+    " IFNULL(MAX(w.je), 0), IFNULL(MIN(NULLIF(w.inv, 0)), 0), IFNULL(MAX(w.inv), 0),"
+    " IFNULL(SUM(w.confirmed = 0), 0), IFNULL(SUM(w.inv <> 0), 0)"
+    " FROM journal_runs r LEFT JOIN journal_rows w ON w.run_id = r.run_id ";
+
+void BindText(sqlite3_stmt* stmt, int index, std::string_view text) {
+  sqlite3_bind_blob(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+void BindOptional(sqlite3_stmt* stmt, int index, const std::optional<std::string>& bytes) {
+  if (bytes) {
+    BindText(stmt, index, *bytes);
+  } else {
+    sqlite3_bind_null(stmt, index);
+  }
+}
+
+std::string ColumnText(sqlite3_stmt* stmt, int column) {
+  const void* bytes = sqlite3_column_blob(stmt, column);
+  return std::string(
+      static_cast<const char*>(bytes),
+      bytes == nullptr ? 0 : static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
+}
+
+std::optional<std::string> ColumnOptional(sqlite3_stmt* stmt, int column) {
+  if (sqlite3_column_type(stmt, column) == SQLITE_NULL) return std::nullopt;
+  return ColumnText(stmt, column);
+}
+
+// Resets the statement when the scope ends, so no read stays open.
+struct Reset {
+  sqlite3_stmt* stmt;
+  ~Reset() {
+    if (stmt != nullptr) {
+      sqlite3_reset(stmt);
+      sqlite3_clear_bindings(stmt);
+    }
+  }
+};
+
+}  // namespace
+
+std::string FormatJournalTime(const DateTime& t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.date.year, t.date.month,
+                t.date.day, t.hour, t.minute, t.second);
+  return text;
+}
+
+std::optional<DateTime> ParseJournalTime(const std::string& text) {
+  DateTime t;
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &t.date.year, &t.date.month,
+                  &t.date.day, &t.hour, &t.minute, &t.second, &tail) != 6) {
+    return std::nullopt;
+  }
+  return t;
+}
+
+RunJournal::~RunJournal() {
+  for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
+}
+
+sqlite3_stmt* RunJournal::Statement(const char* sql) {
+  sqlite3* db = RecordStoreConnection();
+  if (db == nullptr) {
+    error_ = "the record store is not open";
+    return nullptr;
+  }
+  if (db != db_) {  // the store was opened again: its statements went with the old connection
+    for (auto& [text, stmt] : statements_) sqlite3_finalize(stmt);
+    statements_.clear();
+    db_ = db;
+  }
+  sqlite3_stmt*& stmt = statements_[sql];
+  if (stmt == nullptr &&
+      sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
+    error_ = std::string("the run journal could not be read: ") + sqlite3_errmsg(db_);
+    statements_.erase(sql);
+    return nullptr;
+  }
+  return stmt;
+}
+
+bool RunJournal::Failed(const char* what) {
+  error_ = std::string("the run journal could not ") + what + ": " +
+           (db_ != nullptr ? sqlite3_errmsg(db_) : "the record store is not open");
+  return false;
+}
+
+bool RunJournal::Present() {
+  sqlite3* db = RecordStoreConnection();
+  if (db == nullptr) return false;
+  static constexpr char kSql[] =
+      "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name IN "
+      "('journal_runs', 'journal_rows', 'journal_records')";
+  sqlite3_stmt* stmt = Statement(kSql);
+  if (stmt == nullptr) return false;
+  Reset reset{stmt};
+  return sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_int(stmt, 0) == 3;
+}
+
+bool RunJournal::Prepare() {
+  error_.clear();
+  if (Present()) return true;
+  sqlite3* db = RecordStoreConnection();
+  if (db == nullptr) return Failed("be made");
+  db_ = db;
+  if (const int16_t begin = btrBeginTransaction(); begin != 0) {
+    error_ = "the run journal could not be made: the record store could not be locked, status " +
+             std::to_string(begin);
+    return false;
+  }
+  const std::string sql =
+      std::string(kSchema) + "PRAGMA user_version = " + std::to_string(kStoreFormat) + ";";
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+    Failed("be made");
+    (void)btrAbortTransaction();
+    return false;
+  }
+  if (const int16_t end = btrEndTransaction(); end != 0) {
+    error_ = "the run journal could not be made: the store did not commit, status " +
+             std::to_string(end);
+    return false;
+  }
+  return true;
+}
+
+std::vector<JournalRun> RunJournal::SelectRuns(const char* where_sql,
+                                               const std::vector<std::string>& params) {
+  error_.clear();
+  std::vector<JournalRun> runs;
+  if (!Present()) return runs;
+  // One statement per condition; the condition texts are literals, so their address keys it.
+  sqlite3_stmt* stmt = nullptr;
+  {
+    sqlite3* db = RecordStoreConnection();
+    auto it = statements_.find(where_sql);
+    if (it != statements_.end() && db == db_) {
+      stmt = it->second;
+    } else {
+      const std::string sql = std::string(kRunColumns) + where_sql;
+      if (sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) !=
+          SQLITE_OK) {
+        Failed("be read");
+        return runs;
+      }
+      if (it != statements_.end()) sqlite3_finalize(it->second);
+      statements_[where_sql] = stmt;
+    }
+  }
+  Reset reset{stmt};
+  for (size_t i = 0; i < params.size(); ++i) BindText(stmt, static_cast<int>(i) + 1, params[i]);
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    JournalRun& run = runs.emplace_back();
+    run.id = sqlite3_column_int64(stmt, 0);
+    run.agency = ColumnText(stmt, 1);
+    run.csv_name = ColumnText(stmt, 2);
+    run.csv_size = sqlite3_column_int64(stmt, 3);
+    run.csv_hash = ColumnText(stmt, 4);
+    run.posting_date = ColumnText(stmt, 5);
+    run.run_time = ParseJournalTime(ColumnText(stmt, 6)).value_or(DateTime{});
+    run.first_je = sqlite3_column_int(stmt, 7);
+    run.first_inv = sqlite3_column_int(stmt, 8);
+    run.started = ColumnText(stmt, 9);
+    run.ended = ColumnText(stmt, 10);
+    run.state = ColumnText(stmt, 11);
+    run.undo_pending = sqlite3_column_int(stmt, 12) != 0;
+    run.rows = sqlite3_column_int64(stmt, 13);
+    run.last_line = sqlite3_column_int64(stmt, 14);
+    run.low_je = sqlite3_column_int(stmt, 15);
+    run.high_je = sqlite3_column_int(stmt, 16);
+    run.low_inv = sqlite3_column_int(stmt, 17);
+    run.high_inv = sqlite3_column_int(stmt, 18);
+    run.unconfirmed = sqlite3_column_int64(stmt, 19);
+    run.invoice_rows = sqlite3_column_int64(stmt, 20);
+  }
+  if (rc != SQLITE_DONE) {
+    Failed("be read");
+    runs.clear();
+  }
+  return runs;
+}
+
+std::vector<JournalRun> RunJournal::Runs(const std::string& agency) {
+  if (agency.empty()) return SelectRuns("GROUP BY r.run_id ORDER BY r.run_id", {});
+  return SelectRuns("WHERE r.agency = ?1 GROUP BY r.run_id ORDER BY r.run_id", {agency});
+}
+
+std::optional<JournalRun> RunJournal::FindRun(int64_t id) {
+  std::vector<JournalRun> runs =
+      SelectRuns("WHERE r.run_id = ?1 GROUP BY r.run_id", {std::to_string(id)});
+  if (runs.empty()) return std::nullopt;
+  return runs.front();
+}
+
+std::optional<JournalRun> RunJournal::PostedBefore(const std::string& agency,
+                                                   const std::string& hash) {
+  std::vector<JournalRun> runs = SelectRuns(
+      "WHERE r.agency = ?1 AND r.csv_hash = ?2 AND r.state <> 'undone' GROUP BY r.run_id"
+      " HAVING COUNT(w.line) > 0 OR r.state IN ('posting', 'posted')"
+      " ORDER BY r.run_id DESC LIMIT 1",
+      {agency, hash});
+  if (runs.empty()) return std::nullopt;
+  return runs.front();
+}
+
+std::optional<JournalRun> RunJournal::Unfinished(const std::string& agency,
+                                                 const std::string& hash) {
+  std::vector<JournalRun> runs = SelectRuns(
+      "WHERE r.agency = ?1 AND r.csv_hash = ?2 AND r.state IN ('posting', 'stopped')"
+      " GROUP BY r.run_id ORDER BY r.run_id DESC LIMIT 1",
+      {agency, hash});
+  if (runs.empty()) return std::nullopt;
+  return runs.front();
+}
+
+std::vector<JournalRun> RunJournal::RunsToRecover() {
+  return SelectRuns(
+      "GROUP BY r.run_id HAVING SUM(w.confirmed = 0) > 0 OR r.undo_pending <> 0"
+      " ORDER BY r.run_id",
+      {});
+}
+
+std::vector<int64_t> RunJournal::PostedLines(int64_t run_id) {
+  error_.clear();
+  std::vector<int64_t> lines;
+  sqlite3_stmt* stmt = Statement("SELECT line FROM journal_rows WHERE run_id = ?1 ORDER BY line");
+  if (stmt == nullptr) return lines;
+  Reset reset{stmt};
+  sqlite3_bind_int64(stmt, 1, run_id);
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) lines.push_back(sqlite3_column_int64(stmt, 0));
+  if (rc != SQLITE_DONE) {
+    Failed("be read");
+    lines.clear();
+  }
+  return lines;
+}
+
+std::vector<JournalRow> RunJournal::Rows(int64_t run_id, bool unconfirmed_only) {
+  error_.clear();
+  std::vector<JournalRow> rows;
+  sqlite3_stmt* stmt = Statement(
+      "SELECT line, je, inv, confirmed, policy_row, policy_inserted, policy_id, policy_earlier"
+      " FROM journal_rows WHERE run_id = ?1 AND (?2 = 0 OR confirmed = 0) ORDER BY line");
+  if (stmt == nullptr) return rows;
+  {
+    Reset reset{stmt};
+    sqlite3_bind_int64(stmt, 1, run_id);
+    sqlite3_bind_int(stmt, 2, unconfirmed_only ? 1 : 0);
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+      JournalRow& row = rows.emplace_back();
+      row.line = sqlite3_column_int64(stmt, 0);
+      row.je = sqlite3_column_int(stmt, 1);
+      row.inv = sqlite3_column_int(stmt, 2);
+      row.confirmed = sqlite3_column_int(stmt, 3) != 0;
+      if (const std::optional<std::string> policy = ColumnOptional(stmt, 4)) {
+        row.policy = DecodePolicyRow(*policy);
+        if (!row.policy) {
+          error_ = "the run journal holds a damaged Policy entry for line " +
+                   std::to_string(row.line) + " of run " + std::to_string(run_id);
+          return {};
+        }
+      }
+      row.policy_write.inserted = sqlite3_column_int(stmt, 5) != 0;
+      row.policy_write.policy_id = sqlite3_column_int64(stmt, 6);
+      row.policy_write.earlier = ColumnText(stmt, 7);
+    }
+    if (rc != SQLITE_DONE) {
+      Failed("be read");
+      return {};
+    }
+  }
+  sqlite3_stmt* records = Statement(
+      "SELECT file, key, before, after FROM journal_records WHERE run_id = ?1 AND line = ?2"
+      " ORDER BY seq");
+  if (records == nullptr) return {};
+  for (JournalRow& row : rows) {
+    Reset reset{records};
+    sqlite3_bind_int64(records, 1, run_id);
+    sqlite3_bind_int64(records, 2, row.line);
+    int rc;
+    while ((rc = sqlite3_step(records)) == SQLITE_ROW) {
+      row.records.push_back(RecordChange{ColumnText(records, 0), ColumnText(records, 1),
+                                         ColumnOptional(records, 2), ColumnOptional(records, 3)});
+    }
+    if (rc != SQLITE_DONE) {
+      Failed("be read");
+      return {};
+    }
+  }
+  return rows;
+}
+
+bool RunJournal::AddRun(JournalRun* run) {
+  error_.clear();
+  sqlite3_stmt* stmt = Statement(
+      "INSERT INTO journal_runs(agency, csv_name, csv_size, csv_hash, posting_date, run_time,"
+      " first_je, first_inv, started, ended, state) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9,"
+      " ?10, ?11)");
+  if (stmt == nullptr) return false;
+  Reset reset{stmt};
+  BindText(stmt, 1, run->agency);
+  BindText(stmt, 2, run->csv_name);
+  sqlite3_bind_int64(stmt, 3, run->csv_size);
+  BindText(stmt, 4, run->csv_hash);
+  BindText(stmt, 5, run->posting_date);
+  BindText(stmt, 6, FormatJournalTime(run->run_time));
+  sqlite3_bind_int(stmt, 7, run->first_je);
+  sqlite3_bind_int(stmt, 8, run->first_inv);
+  BindText(stmt, 9, run->started);
+  BindText(stmt, 10, run->ended);
+  BindText(stmt, 11, run->state);
+  if (sqlite3_step(stmt) != SQLITE_DONE) return Failed("be written");
+  run->id = sqlite3_last_insert_rowid(db_);
+  return true;
+}
+
+bool RunJournal::AddRow(int64_t run_id, const JournalRow& row) {
+  error_.clear();
+  sqlite3_stmt* stmt = Statement(
+      "INSERT INTO journal_rows(run_id, line, je, inv, confirmed, policy_row, policy_inserted,"
+      " policy_id, policy_earlier) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+  if (stmt == nullptr) return false;
+  {
+    Reset reset{stmt};
+    sqlite3_bind_int64(stmt, 1, run_id);
+    sqlite3_bind_int64(stmt, 2, row.line);
+    sqlite3_bind_int(stmt, 3, row.je);
+    sqlite3_bind_int(stmt, 4, row.inv);
+    sqlite3_bind_int(stmt, 5, row.confirmed ? 1 : 0);
+    if (row.policy) {
+      BindText(stmt, 6, EncodePolicyRow(*row.policy));
+      sqlite3_bind_int(stmt, 7, row.policy_write.inserted ? 1 : 0);
+      sqlite3_bind_int64(stmt, 8, row.policy_write.policy_id);
+      BindText(stmt, 9, row.policy_write.earlier);
+    }
+    if (sqlite3_step(stmt) != SQLITE_DONE) return Failed("be written");
+  }
+  sqlite3_stmt* record = Statement(
+      "INSERT INTO journal_records(run_id, line, seq, file, key, before, after)"
+      " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+  if (record == nullptr) return false;
+  int seq = 0;
+  for (const RecordChange& change : row.records) {
+    Reset reset{record};
+    sqlite3_bind_int64(record, 1, run_id);
+    sqlite3_bind_int64(record, 2, row.line);
+    sqlite3_bind_int(record, 3, seq++);
+    BindText(record, 4, change.file);
+    BindText(record, 5, change.key);
+    BindOptional(record, 6, change.before);
+    BindOptional(record, 7, change.after);
+    if (sqlite3_step(record) != SQLITE_DONE) return Failed("be written");
+  }
+  return true;
+}
+
+bool RunJournal::Confirm(int64_t run_id, int64_t line, int64_t policy_id) {
+  error_.clear();
+  sqlite3_stmt* stmt = Statement(
+      "UPDATE journal_rows SET confirmed = 1, policy_id = ?3 WHERE run_id = ?1 AND line = ?2");
+  if (stmt == nullptr) return false;
+  Reset reset{stmt};
+  sqlite3_bind_int64(stmt, 1, run_id);
+  sqlite3_bind_int64(stmt, 2, line);
+  sqlite3_bind_int64(stmt, 3, policy_id);
+  return sqlite3_step(stmt) == SQLITE_DONE || Failed("be written");
+}
+
+bool RunJournal::SetState(int64_t run_id, const std::string& state, const std::string& ended) {
+  error_.clear();
+  sqlite3_stmt* stmt =
+      Statement("UPDATE journal_runs SET state = ?2, ended = ?3 WHERE run_id = ?1");
+  if (stmt == nullptr) return false;
+  Reset reset{stmt};
+  sqlite3_bind_int64(stmt, 1, run_id);
+  BindText(stmt, 2, state);
+  BindText(stmt, 3, ended);
+  return sqlite3_step(stmt) == SQLITE_DONE || Failed("be written");
+}
+
+bool RunJournal::SetUndoPending(int64_t run_id, bool pending) {
+  error_.clear();
+  sqlite3_stmt* stmt = Statement("UPDATE journal_runs SET undo_pending = ?2 WHERE run_id = ?1");
+  if (stmt == nullptr) return false;
+  Reset reset{stmt};
+  sqlite3_bind_int64(stmt, 1, run_id);
+  sqlite3_bind_int(stmt, 2, pending ? 1 : 0);
+  return sqlite3_step(stmt) == SQLITE_DONE || Failed("be written");
+}
+
+}  // namespace quillmere
