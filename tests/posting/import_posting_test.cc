@@ -35,6 +35,11 @@
 namespace quillmere {
 namespace {
 
+// How a stopped run's message ends: the way to post the rest.
+const std::string kResumeRun1 =
+    " To post the rest, import the same file again and resume run 1 (quillmere-cli import "
+    "--resume).";
+
 using ::quillmere::testing::TestDatabase;
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -180,11 +185,12 @@ class PostingRunTest : public ::testing::Test {
     testing::MakeFixtureAgency(dir_.path());
   }
 
-  ImportOutcome Run(ImportRequest request, const std::string& stamp, DateTime now = kNow) {
+  ImportOutcome Run(ImportRequest request, const std::string& stamp, DateTime now = kNow,
+                    LoadOptions load = {}) {
     ClientFileSet files(
         &*table_, [stamp] { return stamp; }, dir_.path().string());
     ImportRun run(files, op_, [now] { return now; });
-    return run.Run(request);
+    return run.Run(request, load);
   }
 
   std::vector<std::string> PolicyRows() {
@@ -253,7 +259,9 @@ TEST_F(PostingRunTest, PostingTheSameFileTwiceTakesNewNumbersAndReplacesThePolic
   db_->Exec("UPDATE Policy SET HostNotes = 'kept by the host', HostRenewalFlag = 3");
 
   const DateTime later{{2025, 1, 16}, 8, 0, 0};
-  ASSERT_EQ(Run(request, "second", later), ImportOutcome::kPosted);
+  // The same content again is refused unless posted again on purpose.
+  ASSERT_EQ(Run(request, "refused", later), ImportOutcome::kAlreadyPosted);
+  ASSERT_EQ(Run(request, "second", later, LoadOptions{LoadMode::kAgain}), ImportOutcome::kPosted);
 
   EXPECT_THAT(Documents("01"), ElementsAre("I500001", "I500002", "I500003", "I500004", "J100001",
                                            "J100002", "J100003", "J100004", "J100005", "J100006"));
@@ -281,7 +289,8 @@ TEST_F(PostingRunTest, PostingTheSameFileTwiceTakesNewNumbersAndReplacesThePolic
 // Policy row was written or before, leaves neither in place.
 TEST_F(PostingRunTest, AFailedRowLeavesNeitherItsRecordsNorItsPolicyRow) {
   // The ordinary row stores 2 records, the client row 13 (its policy record last, then its
-  // Policy row); each row ends with one commit.
+  // Policy row); each row ends with one commit, after the run journal's two (its tables, the
+  // run's entry).
   const struct {
     const char* operation;
     int nth;
@@ -289,7 +298,7 @@ TEST_F(PostingRunTest, AFailedRowLeavesNeitherItsRecordsNorItsPolicyRow) {
   } kCases[] = {
       {"insert", 3, "a record of the line could not be stored, status is 18"},   // its first
       {"insert", 15, "a record of the line could not be stored, status is 18"},  // its policy
-      {"commit", 2, "the records could not be committed, status is 18"},  // after the Policy row
+      {"commit", 4, "the records could not be committed, status is 18"},  // after the Policy row
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::string(c.operation) + " #" + std::to_string(c.nth));
@@ -317,7 +326,8 @@ TEST_F(PostingRunTest, AFailedRowLeavesNeitherItsRecordsNorItsPolicyRow) {
     EXPECT_EQ(
         op.errors.back(),
         "Posting stopped at line 3 [1120,Client Receivables,C001,Debit,GA,50]: " + c.want_reason +
-            ". The records of that line were rolled back; the lines before it are posted.");
+            ". The records of that line were rolled back; the lines before it are posted." +
+            kResumeRun1);
   }
 }
 
@@ -390,7 +400,8 @@ TEST(DatabaseLostTest, RunStopsAtTheRowAndRollsItsRecordsBack) {
       "Posting stopped at line 4 [1130,Company Receivables,7,Debit,01,-250.10]: The Policy row "
       "of [BF-241231--REC-7    ] could not be written: ";
   const std::string stop_end =
-      ". The records of that line were rolled back; the lines before it are posted.";
+      ". The records of that line were rolled back; the lines before it are posted." +
+      kResumeRun1;
   ASSERT_EQ(op.errors.size(), 1u);
   EXPECT_THAT(op.errors[0], StartsWith(stop_lead));
   EXPECT_THAT(op.errors[0], EndsWith(stop_end));
@@ -438,7 +449,7 @@ TEST(DatabaseLostTest, CommitWithoutAnAnswerStopsAndSaysTheRowsOutcomeIsUnknown)
                      "1120,Client Receivables,C001,Debit,GA,50\r\n"
                      "5000,Office Expense,NONE,Debit,01,10\r\n");
   testing::RecordingOperator op;
-  PauseAtCommit pause(server, 2);  // the client row's
+  PauseAtCommit pause(server, 4);  // the client row's, after the journal's two and the first row's
   ImportOutcome outcome;
   const auto start = std::chrono::steady_clock::now();
   {
@@ -464,9 +475,10 @@ TEST(DatabaseLostTest, CommitWithoutAnAnswerStopsAndSaysTheRowsOutcomeIsUnknown)
   EXPECT_THAT(op.errors[0], StartsWith("Posting stopped at line 3 [1120,Client "
                                        "Receivables,C001,Debit,GA,50]: the database did not "
                                        "confirm the Policy row of that line ("));
-  EXPECT_THAT(op.errors[0], EndsWith("). The records of that line are stored, but whether its "
-                                     "Policy row was stored is unknown; the lines before it are "
-                                     "posted."));
+  EXPECT_THAT(op.errors[0], EndsWith("). The records of that line are stored; its Policy row "
+                                     "will be completed at the next start of the program, before "
+                                     "anything else. The lines before it are posted." +
+                                     kResumeRun1));
   EXPECT_THAT(RunLogAfterFileSet(dir.File("balances_unknown.txt")), Contains(op.errors[0]));
 }
 
@@ -618,7 +630,8 @@ TEST_F(RecordRunTest, NumbersTakenAfterTheCheckStopTheRunBeforeTheRow) {
               ElementsAre("Posting stopped at line 3 [2120,Producer Payables,P01,Credit,GA,-20]: "
                           "No invoice number is left below 1000000 (last tried 999999). The "
                           "records of that line were rolled back; the lines before it are "
-                          "posted."));
+                          "posted." +
+                          kResumeRun1));
   EXPECT_THAT(RunLog(), Contains(op_.errors[0]));
 }
 
@@ -800,7 +813,8 @@ TEST_F(RecordRunTest, PostsFromAPrivateCopyAndStopsAtALineItCannotRead) {
   const std::string stopped = "Posting stopped at line " + std::to_string(failing_line) +
                               ": the checked copy of " + csv_ +
                               " could not be read (Is a directory). The lines before it are "
-                              "posted.";
+                              "posted." +
+                              kResumeRun1;
   EXPECT_THAT(op.errors, ElementsAre(stopped));
   EXPECT_THAT(Documents("01"), ElementsAre("J100001"));
   const std::vector<std::string> log = RunLog();
