@@ -324,9 +324,10 @@ ImportOutcome ImportRun::Guard(LoggingOperator& op, const LoadOptions& load) {
       if (chosen < 0) {  // nobody was asked: say the way on
         op.ErrorWindow(question + " Nothing was posted. " +
                        (unfinished ? "To post the rest of run " + std::to_string(unfinished->id) +
-                                         ", import it with --resume; "
-                                   : std::string()) +
-                       "to post the file once more on purpose, import it with --again; "
+                                         ", import it with --resume; to post the file once "
+                                         "more on purpose, "
+                                   : std::string("To post the file once more on purpose, ")) +
+                       "import it with --again; "
                        "quillmere-cli runs lists the runs and quillmere-cli undo RUN takes one "
                        "back.");
       }

@@ -16,7 +16,7 @@ constexpr char kSchema[] =
     " run_id INTEGER PRIMARY KEY, agency BLOB NOT NULL, csv_name BLOB NOT NULL,"
     " csv_size INTEGER NOT NULL, csv_hash BLOB NOT NULL, posting_date BLOB NOT NULL,"
     " run_time BLOB NOT NULL, first_je INTEGER NOT NULL, first_inv INTEGER NOT NULL,"
-    " started BLOB NOT NULL, ended BLOB NOT NULL, state BLOB NOT NULL,"
+    " started BLOB NOT NULL, ended BLOB NOT NULL, state TEXT NOT NULL,"
     " undo_pending INTEGER NOT NULL DEFAULT 0);"
     "CREATE INDEX IF NOT EXISTS journal_runs_content ON journal_runs(agency, csv_hash);"
     "CREATE TABLE IF NOT EXISTS journal_rows("
@@ -40,6 +40,11 @@ constexpr char kRunColumns[] =
 
 void BindText(sqlite3_stmt* stmt, int index, std::string_view text) {
   sqlite3_bind_blob(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+// A run's state is TEXT, so the statements' literals ('posted', ...) compare equal to it.
+void BindState(sqlite3_stmt* stmt, int index, const std::string& state) {
+  sqlite3_bind_text(stmt, index, state.data(), static_cast<int>(state.size()), SQLITE_TRANSIENT);
 }
 
 void BindOptional(sqlite3_stmt* stmt, int index, const std::optional<std::string>& bytes) {
@@ -225,7 +230,7 @@ std::vector<JournalRun> RunJournal::Runs(const std::string& agency) {
 
 std::optional<JournalRun> RunJournal::FindRun(int64_t id) {
   std::vector<JournalRun> runs =
-      SelectRuns("WHERE r.run_id = ?1 GROUP BY r.run_id", {std::to_string(id)});
+      SelectRuns("WHERE r.run_id = CAST(?1 AS INTEGER) GROUP BY r.run_id", {std::to_string(id)});
   if (runs.empty()) return std::nullopt;
   return runs.front();
 }
@@ -348,7 +353,7 @@ bool RunJournal::AddRun(JournalRun* run) {
   sqlite3_bind_int(stmt, 8, run->first_inv);
   BindText(stmt, 9, run->started);
   BindText(stmt, 10, run->ended);
-  BindText(stmt, 11, run->state);
+  BindState(stmt, 11, run->state);
   if (sqlite3_step(stmt) != SQLITE_DONE) return Failed("be written");
   run->id = sqlite3_last_insert_rowid(db_);
   return true;
@@ -413,7 +418,7 @@ bool RunJournal::SetState(int64_t run_id, const std::string& state, const std::s
   if (stmt == nullptr) return false;
   Reset reset{stmt};
   sqlite3_bind_int64(stmt, 1, run_id);
-  BindText(stmt, 2, state);
+  BindState(stmt, 2, state);
   BindText(stmt, 3, ended);
   return sqlite3_step(stmt) == SQLITE_DONE || Failed("be written");
 }
