@@ -224,8 +224,9 @@ std::vector<JournalRun> RunJournal::Runs(const std::string& agency) {
 }
 
 std::optional<JournalRun> RunJournal::FindRun(int64_t id) {
+  // The parameters are bound as BLOBs, which never equal an INTEGER: the id is cast back.
   std::vector<JournalRun> runs =
-      SelectRuns("WHERE r.run_id = ?1 GROUP BY r.run_id", {std::to_string(id)});
+      SelectRuns("WHERE r.run_id = CAST(?1 AS INTEGER) GROUP BY r.run_id", {std::to_string(id)});
   if (runs.empty()) return std::nullopt;
   return runs.front();
 }
