@@ -24,7 +24,8 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// Records what an operation showed; answers Confirm from a script (default: no).
+// Records what an operation showed; answers Confirm from a script (default: no) and Choose
+// with `choose_answer` (default -1: nobody was asked).
 class RecordingOperator : public Operator {
  public:
   void ErrorWindow(const std::string& message) override { errors.push_back(message); }
@@ -35,11 +36,18 @@ class RecordingOperator : public Operator {
   void SetStatus(const std::string& text) override { statuses.push_back(text); }
   void ProcessEvents() override { ++events_processed; }
   void Launch(const std::string& path) override { launched.push_back(path); }
+  int Choose(const std::string& question, const std::vector<std::string>& answers) override {
+    questions.push_back(question);
+    choices.push_back(answers);
+    return choose_answer;
+  }
   bool StopRequested() override { return stop_requested; }
 
-  std::vector<std::string> errors, prompts, statuses, launched;
+  std::vector<std::string> errors, prompts, statuses, launched, questions;
+  std::vector<std::vector<std::string>> choices;  // the answers each Choose offered
   int events_processed = 0;
   bool confirm_answer = false;
+  int choose_answer = -1;
   bool stop_requested = false;
 };
 
