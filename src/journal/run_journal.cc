@@ -238,11 +238,10 @@ std::optional<JournalRun> RunJournal::FindRun(int64_t id) {
 
 std::optional<JournalRun> RunJournal::PostedBefore(const std::string& agency,
                                                    const std::string& hash) {
-  // The state is stored as a BLOB, and a BLOB never equals a text literal: it is read as text.
   std::vector<JournalRun> runs = SelectRuns(
-      "WHERE r.agency = ?1 AND r.csv_hash = ?2 AND CAST(r.state AS TEXT) <> 'undone'"
+      "WHERE r.agency = ?1 AND r.csv_hash = ?2 AND r.state <> 'undone'"
       " GROUP BY r.run_id"
-      " HAVING COUNT(w.line) > 0 OR CAST(r.state AS TEXT) IN ('posting', 'posted')"
+      " HAVING COUNT(w.line) > 0 OR r.state IN ('posting', 'posted')"
       " ORDER BY r.run_id DESC LIMIT 1",
       {agency, hash});
   if (runs.empty()) return std::nullopt;
@@ -253,7 +252,7 @@ std::optional<JournalRun> RunJournal::Unfinished(const std::string& agency,
                                                  const std::string& hash) {
   std::vector<JournalRun> runs = SelectRuns(
       "WHERE r.agency = ?1 AND r.csv_hash = ?2"
-      " AND CAST(r.state AS TEXT) IN ('posting', 'stopped')"
+      " AND r.state IN ('posting', 'stopped')"
       " GROUP BY r.run_id ORDER BY r.run_id DESC LIMIT 1",
       {agency, hash});
   if (runs.empty()) return std::nullopt;
