@@ -22,13 +22,10 @@ constexpr char kSchema[] =
     "CREATE TABLE IF NOT EXISTS journal_rows("
     " run_id INTEGER NOT NULL, line INTEGER NOT NULL, je INTEGER NOT NULL, inv INTEGER NOT NULL,"
     " confirmed INTEGER NOT NULL, policy_row BLOB, policy_inserted INTEGER,"
-    " policy_id INTEGER, policy_earlier BLOB, PRIMARY KEY(run_id, line)) WITHOUT ROWID;"
+    " policy_id INTEGER, policy_earlier BLOB, records BLOB NOT NULL,"
+    " PRIMARY KEY(run_id, line)) WITHOUT ROWID;"
     "CREATE INDEX IF NOT EXISTS journal_rows_unconfirmed ON journal_rows(run_id, line)"
-    " WHERE confirmed = 0;"
-    "CREATE TABLE IF NOT EXISTS journal_records("
-    " run_id INTEGER NOT NULL, line INTEGER NOT NULL, seq INTEGER NOT NULL,"
-    " file BLOB NOT NULL, key BLOB NOT NULL, before BLOB, after BLOB,"
-    " PRIMARY KEY(run_id, line, seq)) WITHOUT ROWID;";
+    " WHERE confirmed = 0;";
 
 constexpr char kRunColumns[] =
     "SELECT r.run_id, r.agency, r.csv_name, r.csv_size, r.csv_hash, r.posting_date, r.run_time,"
@@ -45,14 +42,6 @@ void BindText(sqlite3_stmt* stmt, int index, std::string_view text) {
 // A run's state is TEXT, so the statements' literals ('posted', ...) compare equal to it.
 void BindState(sqlite3_stmt* stmt, int index, const std::string& state) {
   sqlite3_bind_text(stmt, index, state.data(), static_cast<int>(state.size()), SQLITE_TRANSIENT);
-}
-
-void BindOptional(sqlite3_stmt* stmt, int index, const std::optional<std::string>& bytes) {
-  if (bytes) {
-    BindText(stmt, index, *bytes);
-  } else {
-    sqlite3_bind_null(stmt, index);
-  }
 }
 
 std::string ColumnText(sqlite3_stmt* stmt, int column) {
@@ -77,6 +66,58 @@ struct Reset {
     }
   }
 };
+
+// A row's record changes in one BLOB, so a posted row costs one journal insert however many
+// records it wrote: for each change its file, key, before and after, each as a 4-byte
+// little-endian length (0xFFFFFFFF for none) and its bytes.
+constexpr uint32_t kNone = 0xFFFFFFFF;
+
+void PutPart(std::string* out, const std::optional<std::string>& part) {
+  const uint32_t length = part ? static_cast<uint32_t>(part->size()) : kNone;
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((length >> (8 * i)) & 0xFF));
+  if (part) out->append(*part);
+}
+
+bool TakePart(std::string_view* in, std::optional<std::string>* part) {
+  if (in->size() < 4) return false;
+  uint32_t length = 0;
+  for (int i = 0; i < 4; ++i)
+    length |= static_cast<uint32_t>(static_cast<uint8_t>((*in)[i])) << (8 * i);
+  in->remove_prefix(4);
+  if (length == kNone) {
+    part->reset();
+    return true;
+  }
+  if (in->size() < length) return false;
+  part->emplace(in->substr(0, length));
+  in->remove_prefix(length);
+  return true;
+}
+
+std::string EncodeRecordChanges(const std::vector<RecordChange>& changes) {
+  std::string out;
+  for (const RecordChange& change : changes) {
+    PutPart(&out, change.file);
+    PutPart(&out, change.key);
+    PutPart(&out, change.before);
+    PutPart(&out, change.after);
+  }
+  return out;
+}
+
+bool DecodeRecordChanges(std::string_view in, std::vector<RecordChange>* changes) {
+  while (!in.empty()) {
+    std::optional<std::string> file, key;
+    RecordChange& change = changes->emplace_back();
+    if (!TakePart(&in, &file) || !TakePart(&in, &key) || !TakePart(&in, &change.before) ||
+        !TakePart(&in, &change.after) || !file || !key) {
+      return false;
+    }
+    change.file = std::move(*file);
+    change.key = std::move(*key);
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -133,11 +174,11 @@ bool RunJournal::Present() {
   if (db == nullptr) return false;
   static constexpr char kSql[] =
       "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name IN "
-      "('journal_runs', 'journal_rows', 'journal_records')";
+      "('journal_runs', 'journal_rows')";
   sqlite3_stmt* stmt = Statement(kSql);
   if (stmt == nullptr) return false;
   Reset reset{stmt};
-  return sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_int(stmt, 0) == 3;
+  return sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_int(stmt, 0) == 2;
 }
 
 bool RunJournal::Prepare() {
@@ -286,8 +327,8 @@ std::vector<JournalRow> RunJournal::Rows(int64_t run_id, bool unconfirmed_only) 
   error_.clear();
   std::vector<JournalRow> rows;
   sqlite3_stmt* stmt = Statement(
-      "SELECT line, je, inv, confirmed, policy_row, policy_inserted, policy_id, policy_earlier"
-      " FROM journal_rows WHERE run_id = ?1 AND (?2 = 0 OR confirmed = 0) ORDER BY line");
+      "SELECT line, je, inv, confirmed, policy_row, policy_inserted, policy_id, policy_earlier,"
+      " records FROM journal_rows WHERE run_id = ?1 AND (?2 = 0 OR confirmed = 0) ORDER BY line");
   if (stmt == nullptr) return rows;
   {
     Reset reset{stmt};
@@ -311,24 +352,11 @@ std::vector<JournalRow> RunJournal::Rows(int64_t run_id, bool unconfirmed_only) 
       row.policy_write.inserted = sqlite3_column_int(stmt, 5) != 0;
       row.policy_write.policy_id = sqlite3_column_int64(stmt, 6);
       row.policy_write.earlier = ColumnText(stmt, 7);
-    }
-    if (rc != SQLITE_DONE) {
-      Failed("be read");
-      return {};
-    }
-  }
-  sqlite3_stmt* records = Statement(
-      "SELECT file, key, before, after FROM journal_records WHERE run_id = ?1 AND line = ?2"
-      " ORDER BY seq");
-  if (records == nullptr) return {};
-  for (JournalRow& row : rows) {
-    Reset reset{records};
-    sqlite3_bind_int64(records, 1, run_id);
-    sqlite3_bind_int64(records, 2, row.line);
-    int rc;
-    while ((rc = sqlite3_step(records)) == SQLITE_ROW) {
-      row.records.push_back(RecordChange{ColumnText(records, 0), ColumnText(records, 1),
-                                         ColumnOptional(records, 2), ColumnOptional(records, 3)});
+      if (!DecodeRecordChanges(ColumnText(stmt, 8), &row.records)) {
+        error_ = "the run journal holds damaged record images for line " +
+                 std::to_string(row.line) + " of run " + std::to_string(run_id);
+        return {};
+      }
     }
     if (rc != SQLITE_DONE) {
       Failed("be read");
@@ -366,7 +394,7 @@ bool RunJournal::AddRow(int64_t run_id, const JournalRow& row) {
   error_.clear();
   sqlite3_stmt* stmt = Statement(
       "INSERT INTO journal_rows(run_id, line, je, inv, confirmed, policy_row, policy_inserted,"
-      " policy_id, policy_earlier) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+      " policy_id, policy_earlier, records) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
   if (stmt == nullptr) return false;
   {
     Reset reset{stmt};
@@ -381,23 +409,8 @@ bool RunJournal::AddRow(int64_t run_id, const JournalRow& row) {
       sqlite3_bind_int64(stmt, 8, row.policy_write.policy_id);
       BindText(stmt, 9, row.policy_write.earlier);
     }
+    BindText(stmt, 10, EncodeRecordChanges(row.records));
     if (sqlite3_step(stmt) != SQLITE_DONE) return Failed("be written");
-  }
-  sqlite3_stmt* record = Statement(
-      "INSERT INTO journal_records(run_id, line, seq, file, key, before, after)"
-      " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-  if (record == nullptr) return false;
-  int seq = 0;
-  for (const RecordChange& change : row.records) {
-    Reset reset{record};
-    sqlite3_bind_int64(record, 1, run_id);
-    sqlite3_bind_int64(record, 2, row.line);
-    sqlite3_bind_int(record, 3, seq++);
-    BindText(record, 4, change.file);
-    BindText(record, 5, change.key);
-    BindOptional(record, 6, change.before);
-    BindOptional(record, 7, change.after);
-    if (sqlite3_step(record) != SQLITE_DONE) return Failed("be written");
   }
   return true;
 }

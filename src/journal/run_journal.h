@@ -1,5 +1,5 @@
 // The run journal: what each import posted, row by row, kept in the record store beside the
-// record files (tables journal_runs, journal_rows, journal_records; never record files the host
+// record files (tables journal_runs and journal_rows; never record files the host
 // sees). A row's journal entry commits in the same store transaction as the row's records, so
 // the journal shows exactly the rows whose records are stored.
 //

@@ -22,7 +22,7 @@
 // btrCreateFile: 22 for a record length of 0, or a key length of 0 or above the record length;
 // 12 for an empty name; 5 for a name in use (the catalogue's own name, and names beginning
 // "sqlite_" or "journal_" in any letter case, count as in use: SQLite keeps the first, the run
-// journal's tables journal_runs, journal_rows and journal_records take the second).
+// journal's tables journal_runs and journal_rows take the second).
 // Tables outside the catalogue, such as the journal's, are no record files: btrListFiles and
 // btrCheck pass them by (the integrity check still covers the whole database).
 //
