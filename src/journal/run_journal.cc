@@ -5,6 +5,7 @@
 
 #include "journal/policy_row_codec.h"
 #include "recfiles/CBtrvKafImport.h"
+#include "recfiles/sha256.h"
 
 namespace quillmere {
 namespace {
@@ -22,8 +23,8 @@ constexpr char kSchema[] =
     "CREATE TABLE IF NOT EXISTS journal_rows("
     " run_id INTEGER NOT NULL, line INTEGER NOT NULL, je INTEGER NOT NULL, inv INTEGER NOT NULL,"
     " confirmed INTEGER NOT NULL, policy_row BLOB, policy_inserted INTEGER,"
-    " policy_id INTEGER, policy_earlier BLOB, records BLOB NOT NULL,"
-    " PRIMARY KEY(run_id, line)) WITHOUT ROWID;"
+    " policy_id INTEGER, policy_earlier BLOB, records BLOB NOT NULL);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS journal_rows_line ON journal_rows(run_id, line);"
     "CREATE INDEX IF NOT EXISTS journal_rows_unconfirmed ON journal_rows(run_id, line)"
     " WHERE confirmed = 0;";
 
@@ -68,28 +69,40 @@ struct Reset {
 };
 
 // A row's record changes in one BLOB, so a posted row costs one journal insert however many
-// records it wrote: for each change its file, key, before and after, each as a 4-byte
-// little-endian length (0xFFFFFFFF for none) and its bytes.
-constexpr uint32_t kNone = 0xFFFFFFFF;
-
-void PutPart(std::string* out, const std::optional<std::string>& part) {
-  const uint32_t length = part ? static_cast<uint32_t>(part->size()) : kNone;
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((length >> (8 * i)) & 0xFF));
-  if (part) out->append(*part);
+// records it wrote. Each change: its file and key, each a length (one byte below 128, as a
+// varint) and its bytes; a byte of flags (1: an earlier image follows, 2: a written one was
+// kept); the earlier image as a length and its bytes; the written image's RecordDigest. An undo
+// needs the whole earlier image to put it back, and of the written one only whether the record
+// still holds it: the digest keeps the journal small, which keeps posting fast.
+void PutLength(std::string* out, size_t length) {
+  while (length >= 0x80) {
+    out->push_back(static_cast<char>((length & 0x7F) | 0x80));
+    length >>= 7;
+  }
+  out->push_back(static_cast<char>(length));
 }
 
-bool TakePart(std::string_view* in, std::optional<std::string>* part) {
-  if (in->size() < 4) return false;
-  uint32_t length = 0;
-  for (int i = 0; i < 4; ++i)
-    length |= static_cast<uint32_t>(static_cast<uint8_t>((*in)[i])) << (8 * i);
-  in->remove_prefix(4);
-  if (length == kNone) {
-    part->reset();
-    return true;
+bool TakeLength(std::string_view* in, size_t* length) {
+  *length = 0;
+  for (int shift = 0; shift < 35; shift += 7) {
+    if (in->empty()) return false;
+    const auto byte = static_cast<uint8_t>(in->front());
+    in->remove_prefix(1);
+    *length |= static_cast<size_t>(byte & 0x7F) << shift;
+    if ((byte & 0x80) == 0) return true;
   }
-  if (in->size() < length) return false;
-  part->emplace(in->substr(0, length));
+  return false;
+}
+
+void PutBytes(std::string* out, std::string_view bytes) {
+  PutLength(out, bytes.size());
+  out->append(bytes);
+}
+
+bool TakeBytes(std::string_view* in, std::string* bytes) {
+  size_t length = 0;
+  if (!TakeLength(in, &length) || in->size() < length) return false;
+  bytes->assign(in->substr(0, length));
   in->remove_prefix(length);
   return true;
 }
@@ -97,29 +110,35 @@ bool TakePart(std::string_view* in, std::optional<std::string>* part) {
 std::string EncodeRecordChanges(const std::vector<RecordChange>& changes) {
   std::string out;
   for (const RecordChange& change : changes) {
-    PutPart(&out, change.file);
-    PutPart(&out, change.key);
-    PutPart(&out, change.before);
-    PutPart(&out, change.after);
+    PutBytes(&out, change.file);
+    PutBytes(&out, change.key);
+    out.push_back(static_cast<char>((change.before ? 1 : 0) | (change.after ? 2 : 0)));
+    if (change.before) PutBytes(&out, *change.before);
+    if (change.after) PutBytes(&out, RecordDigest(*change.after));
   }
   return out;
 }
 
 bool DecodeRecordChanges(std::string_view in, std::vector<RecordChange>* changes) {
   while (!in.empty()) {
-    std::optional<std::string> file, key;
     RecordChange& change = changes->emplace_back();
-    if (!TakePart(&in, &file) || !TakePart(&in, &key) || !TakePart(&in, &change.before) ||
-        !TakePart(&in, &change.after) || !file || !key) {
-      return false;
+    if (!TakeBytes(&in, &change.file) || !TakeBytes(&in, &change.key) || in.empty()) return false;
+    const auto flags = static_cast<uint8_t>(in.front());
+    in.remove_prefix(1);
+    if (flags > 3) return false;
+    if (flags & 1) {
+      if (!TakeBytes(&in, &change.before.emplace())) return false;
     }
-    change.file = std::move(*file);
-    change.key = std::move(*key);
+    if (flags & 2) {
+      if (!TakeBytes(&in, &change.after.emplace())) return false;
+    }
   }
   return true;
 }
 
 }  // namespace
+
+std::string RecordDigest(std::string_view image) { return Sha256Hex(image).substr(0, 32); }
 
 std::string FormatJournalTime(const DateTime& t) {
   char text[32];

@@ -23,6 +23,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "context/policy_table.h"
@@ -59,10 +60,15 @@ struct JournalRun {
   int64_t invoice_rows = 0;  // rows that drew an invoice number
 };
 
+// What the journal keeps of a written record image: the first 8 bytes of its SHA-256.
+std::string RecordDigest(std::string_view image);
+
 struct JournalRow {
   int64_t line = 0;  // the CSV line (the header is line 1)
   int32_t je = 0;    // the JE number the row drew; 0 for none
   int32_t inv = 0;   // the invoice number; 0 for none
+  // What the row wrote. Read back from the journal, `after` holds RecordDigest of the written
+  // image (none for a deleted record).
   std::vector<RecordChange> records;
   std::optional<PolicyRow> policy;  // the values the row writes into Policy; none: no row
   PolicyWrite policy_write;         // what that write found and did

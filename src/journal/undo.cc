@@ -146,7 +146,9 @@ UndoResult UndoRun(ClientFileSet& files, Operator& op, int64_t run_id) {
                       std::string("Nothing was undone: the record store could not be read: ") +
                           sqlite3_errmsg(db));
       }
-      if (now != change->after) {
+      const std::optional<std::string> now_digest =
+          now ? std::optional<std::string>(RecordDigest(*now)) : std::nullopt;
+      if (now_digest != change->after) {
         changed_keys.insert({change->file, change->key});
         result.changes.push_back(
             at + change->file + " record [" + ShowControlBytes(change->key) + "] " +
