@@ -273,9 +273,15 @@ TEST_F(JournalFault, KillsAtRandomMomentsThenResumeEndAsOneUninterruptedRun) {
       args.push_back("--resume");
       // The resume takes the run's own date and numbers; giving the same ones is no conflict.
       const ProcessResult resume = RunProgram(args);
-      EXPECT_EQ(resume.exit_code, 0) << resume.output;
-      EXPECT_THAT(resume.output, HasSubstr("Run: 1 (resumed)"));
-      ++resumed;
+      // Killed after the run's end (a sanitizer's checks at exit take a while): the journal
+      // shows the run finished, and there is nothing to resume.
+      const bool finished_before_the_kill =
+          resume.exit_code == 5 && resume.output.find("; it finished)") != std::string::npos;
+      if (!finished_before_the_kill) {
+        EXPECT_EQ(resume.exit_code, 0) << resume.output;
+        EXPECT_THAT(resume.output, HasSubstr("Run: 1 (resumed)"));
+        ++resumed;
+      }
     }
     const ProcessResult store_check = RunProgram({RecfilePath(), "--settings", settings, "check"});
     EXPECT_EQ(store_check.exit_code, 0) << store_check.output;
