@@ -499,19 +499,8 @@ int16_t Store::Update(int32_t handle, const void* record, const uint32_t* record
   if (!h->has_current) return kStatusNoCurrentRecord;
   const Handle old = *h;
   std::optional<std::string> before;
-  bool wrote = false;
-  const int16_t status = UnderWriteLock([&]() -> int16_t {
-    if (const int16_t read = ReadRecord(*h->file, h->position, &before); read != kStatusOk) {
-      return read;
-    }
-    const int16_t updated = UpdateRow(h, bytes);
-    wrote = updated == kStatusOk;
-    return updated;
-  });
-  if (status != kStatusOk) {
-    if (wrote) *h = old;  // written, then its own commit failed: the record did not move
-    return status;
-  }
+  const int16_t status = ReadThenWrite(h, &before, [&] { return UpdateRow(h, bytes); });
+  if (status != kStatusOk) return status;
   const std::string_view new_key(bytes, h->file->key_length);
   std::string after(bytes, h->file->record_length);
   if (new_key == old.position) {
@@ -528,22 +517,11 @@ int16_t Store::Delete(int32_t handle) {
   if (h == nullptr) return kStatusNotOpen;
   if (!capture_) return DeleteRow(h);
   if (!h->has_current) return kStatusNoCurrentRecord;
-  const Handle old = *h;
+  const std::string key = h->position;
   std::optional<std::string> before;
-  bool wrote = false;
-  const int16_t status = UnderWriteLock([&]() -> int16_t {
-    if (const int16_t read = ReadRecord(*h->file, h->position, &before); read != kStatusOk) {
-      return read;
-    }
-    const int16_t deleted = DeleteRow(h);
-    wrote = deleted == kStatusOk;
-    return deleted;
-  });
-  if (status != kStatusOk) {
-    if (wrote) *h = old;  // removed, then its own commit failed: the record is still there
-    return status;
-  }
-  Keep(*h->file, old.position, std::move(before), std::nullopt);
+  const int16_t status = ReadThenWrite(h, &before, [&] { return DeleteRow(h); });
+  if (status != kStatusOk) return status;
+  Keep(*h->file, key, std::move(before), std::nullopt);
   return kStatusOk;
 }
 

@@ -188,6 +188,24 @@ class Store {
   int16_t UnderWriteLock(Body body) {
     return in_transaction_ ? body() : AllOrNothing(body);
   }
+  // A captured update or delete: reads the current record of `h` into `*before`, then runs
+  // `write`, both under the write lock. On a failure the handle is as it was (a write whose own
+  // commit failed moved nothing).
+  template <typename Write>
+  int16_t ReadThenWrite(Handle* h, std::optional<std::string>* before, Write write) {
+    const Handle old = *h;
+    bool wrote = false;
+    const int16_t status = UnderWriteLock([&]() -> int16_t {
+      if (const int16_t read = ReadRecord(*h->file, h->position, before); read != kStatusOk) {
+        return read;
+      }
+      const int16_t written = write();
+      wrote = written == kStatusOk;
+      return written;
+    });
+    if (status != kStatusOk && wrote) *h = old;
+    return status;
+  }
   int Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
   // SQLite's busy handler: waits for another connection's lock in short sleeps, at most
   // busy_timeout_ms_ per lock, and gives up at once when a stop was requested
