@@ -7,15 +7,6 @@
 #include "journal/store_transaction.h"
 
 namespace quillmere {
-namespace {
-
-std::string RunName(const JournalRun& run) {
-  return "run " + std::to_string(run.id) + " (" + run.csv_name + " for agency " + run.agency +
-         ", started " + run.started + ")";
-}
-
-}  // namespace
-
 bool RecoverUnfinishedRuns(ClientFileSet& files, Operator& op, StoreLock& lock) {
   RunJournal journal;
   if (!journal.Present()) return true;  // no import ran on this store since it had a journal

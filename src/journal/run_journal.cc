@@ -140,6 +140,11 @@ bool DecodeRecordChanges(std::string_view in, std::vector<RecordChange>* changes
 
 std::string RecordDigest(std::string_view image) { return Sha256Hex(image).substr(0, 32); }
 
+std::string RunName(const JournalRun& run) {
+  return "run " + std::to_string(run.id) + " (" + run.csv_name + " for agency " + run.agency +
+         ", started " + run.started + ")";
+}
+
 std::string FormatJournalTime(const DateTime& t) {
   char text[32];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.date.year, t.date.month,
@@ -161,7 +166,9 @@ RunJournal::~RunJournal() {
   for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
 }
 
-sqlite3_stmt* RunJournal::Statement(const char* sql) {
+sqlite3_stmt* RunJournal::Statement(const char* sql) { return Statement(sql, sql); }
+
+sqlite3_stmt* RunJournal::Statement(const char* key, const std::string& sql) {
   sqlite3* db = RecordStoreConnection();
   if (db == nullptr) {
     error_ = "the record store is not open";
@@ -172,11 +179,11 @@ sqlite3_stmt* RunJournal::Statement(const char* sql) {
     statements_.clear();
     db_ = db;
   }
-  sqlite3_stmt*& stmt = statements_[sql];
-  if (stmt == nullptr &&
-      sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
+  sqlite3_stmt*& stmt = statements_[key];
+  if (stmt == nullptr && sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &stmt,
+                                            nullptr) != SQLITE_OK) {
     error_ = std::string("the run journal could not be read: ") + sqlite3_errmsg(db_);
-    statements_.erase(sql);
+    statements_.erase(key);
     return nullptr;
   }
   return stmt;
@@ -232,23 +239,8 @@ std::vector<JournalRun> RunJournal::SelectRuns(const char* where_sql,
   std::vector<JournalRun> runs;
   if (!Present()) return runs;
   // One statement per condition; the condition texts are literals, so their address keys it.
-  sqlite3_stmt* stmt = nullptr;
-  {
-    sqlite3* db = RecordStoreConnection();
-    auto it = statements_.find(where_sql);
-    if (it != statements_.end() && db == db_) {
-      stmt = it->second;
-    } else {
-      const std::string sql = std::string(kRunColumns) + where_sql;
-      if (sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) !=
-          SQLITE_OK) {
-        Failed("be read");
-        return runs;
-      }
-      if (it != statements_.end()) sqlite3_finalize(it->second);
-      statements_[where_sql] = stmt;
-    }
-  }
+  sqlite3_stmt* stmt = Statement(where_sql, std::string(kRunColumns) + where_sql);
+  if (stmt == nullptr) return runs;
   Reset reset{stmt};
   for (size_t i = 0; i < params.size(); ++i) BindText(stmt, static_cast<int>(i) + 1, params[i]);
   int rc;

@@ -75,6 +75,9 @@ struct JournalRow {
   bool confirmed = false;           // the Policy change is known to be committed (or none)
 };
 
+// A run as messages name it: "run 3 (balances.csv for agency 01, started 2026-12-10 07:12:56)".
+std::string RunName(const JournalRun& run);
+
 // "2026-12-10 07:12:56"
 std::string FormatJournalTime(const DateTime& t);
 std::optional<DateTime> ParseJournalTime(const std::string& text);
@@ -122,6 +125,8 @@ class RunJournal {
  private:
   // The statement for `sql`, prepared once per journal object; null with error_ on failure.
   sqlite3_stmt* Statement(const char* sql);
+  // The statement `sql`, prepared once per journal object under `key` (a literal's address).
+  sqlite3_stmt* Statement(const char* key, const std::string& sql);
   bool Failed(const char* what);
   std::vector<JournalRun> SelectRuns(const char* where_sql, const std::vector<std::string>& params);
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "recfiles/CBtrvKafImport.h"
+#include "recfiles/record_store.h"
 
 namespace quillmere {
 
@@ -33,7 +34,6 @@ class StoreTransaction {
   }
 
  private:
-  static constexpr int16_t kStatusNoTransaction = 39;
   int16_t status_;
   bool open_;
 };
