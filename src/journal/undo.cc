@@ -1,6 +1,5 @@
 #include "journal/undo.h"
 
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <set>
@@ -12,55 +11,9 @@
 #include "journal/store_lock.h"
 #include "journal/store_transaction.h"
 #include "recfiles/encodings.h"
+#include "recfiles/record_store.h"
 
 namespace quillmere {
-namespace {
-
-std::string Quoted(const std::string& name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  return quoted + "\"";
-}
-
-// The record at `key` of `file` now; false on an SQLite failure.
-bool ReadImage(sqlite3* db, const RecordChange& change, std::optional<std::string>* image) {
-  const std::string sql = "SELECT record FROM " + Quoted(change.file) + " WHERE key = ?1";
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) return false;
-  sqlite3_bind_blob(stmt, 1, change.key.data(), static_cast<int>(change.key.size()), SQLITE_STATIC);
-  const int rc = sqlite3_step(stmt);
-  if (rc == SQLITE_ROW) {
-    const void* bytes = sqlite3_column_blob(stmt, 0);
-    image->emplace(static_cast<const char*>(bytes),
-                   bytes == nullptr ? 0 : static_cast<size_t>(sqlite3_column_bytes(stmt, 0)));
-  } else {
-    image->reset();
-  }
-  sqlite3_finalize(stmt);
-  return rc == SQLITE_ROW || rc == SQLITE_DONE;
-}
-
-// Puts `image` back at the change's key (none: removes the record).
-bool WriteImage(sqlite3* db, const RecordChange& change, const std::optional<std::string>& image) {
-  const std::string sql =
-      image ? "INSERT OR REPLACE INTO " + Quoted(change.file) + "(key, record) VALUES(?1, ?2)"
-            : "DELETE FROM " + Quoted(change.file) + " WHERE key = ?1";
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) return false;
-  sqlite3_bind_blob(stmt, 1, change.key.data(), static_cast<int>(change.key.size()), SQLITE_STATIC);
-  if (image) {
-    sqlite3_bind_blob(stmt, 2, image->data(), static_cast<int>(image->size()), SQLITE_STATIC);
-  }
-  const int rc = sqlite3_step(stmt);
-  sqlite3_finalize(stmt);
-  return rc == SQLITE_DONE;
-}
-
-}  // namespace
-
 UndoResult UndoRun(ClientFileSet& files, Operator& op, int64_t run_id) {
   UndoResult result;
   const auto finish = [&](UndoOutcome outcome, const std::string& message) {
@@ -99,8 +52,7 @@ UndoResult UndoRun(ClientFileSet& files, Operator& op, int64_t run_id) {
                       " in this store's journal (quillmere-cli runs lists them); nothing was "
                       "undone.");
   }
-  const std::string name = "run " + std::to_string(run->id) + " (" + run->csv_name +
-                           " for agency " + run->agency + ", started " + run->started + ")";
+  const std::string name = RunName(*run);
   if (run->state == kRunUndone) {
     return finish(UndoOutcome::kRefused,
                   "The " + name + " was undone already, on " + run->ended + "; nothing changed.");
@@ -131,7 +83,6 @@ UndoResult UndoRun(ClientFileSet& files, Operator& op, int64_t run_id) {
                   StatusMessage("Nothing was undone: the record files could not be locked",
                                 transaction.status()));
   }
-  sqlite3* db = RecordStoreConnection();
   // A key found changed is named once; the run's earlier rows on it are not compared again.
   std::set<std::pair<std::string, std::string>> changed_keys;
   // Last row first: a key the run wrote twice then holds, at each step, what that row left.
@@ -140,11 +91,11 @@ UndoResult UndoRun(ClientFileSet& files, Operator& op, int64_t run_id) {
     for (auto change = row->records.rbegin(); change != row->records.rend(); ++change) {
       if (changed_keys.contains({change->file, change->key})) continue;
       std::optional<std::string> now;
-      if (!ReadImage(db, *change, &now)) {
+      if (const int16_t read = ReadRecordImage(change->file, change->key, &now); read != 0) {
         abort_both();
-        return finish(UndoOutcome::kSetupFailed,
-                      std::string("Nothing was undone: the record store could not be read: ") +
-                          sqlite3_errmsg(db));
+        return finish(
+            UndoOutcome::kSetupFailed,
+            StatusMessage("Nothing was undone: " + change->file + " could not be read", read));
       }
       const std::optional<std::string> now_digest =
           now ? std::optional<std::string>(RecordDigest(*now)) : std::nullopt;
@@ -156,11 +107,12 @@ UndoResult UndoRun(ClientFileSet& files, Operator& op, int64_t run_id) {
             " after the run wrote it");
         continue;
       }
-      if (!WriteImage(db, *change, change->before)) {
+      if (const int16_t written = WriteRecordImage(change->file, change->key, change->before);
+          written != 0) {
         abort_both();
         return finish(UndoOutcome::kSetupFailed,
-                      std::string("Nothing was undone: the record store could not be written: ") +
-                          sqlite3_errmsg(db));
+                      StatusMessage("Nothing was undone: " + change->file + " could not be written",
+                                    written));
       }
     }
     if (!row->policy) continue;

@@ -151,6 +151,18 @@ std::vector<RecordChange> TakeRecordChanges() {
   return TheStore().TakeChanges();
 }
 
+int16_t ReadRecordImage(const std::string& file, std::string_view key,
+                        std::optional<std::string>* image) {
+  std::lock_guard lock(StoreMutex());
+  return TheStore().ReadImage(file, key, image);
+}
+
+int16_t WriteRecordImage(const std::string& file, std::string_view key,
+                         const std::optional<std::string>& image) {
+  std::lock_guard lock(StoreMutex());
+  return TheStore().WriteImage(file, key, image);
+}
+
 sqlite3* RecordStoreConnection() {
   std::lock_guard lock(StoreMutex());
   return TheStore().connection();

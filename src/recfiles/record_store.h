@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillmere {
@@ -126,6 +127,18 @@ void SetRecordCapture(bool on);
 // The kept changes, in the order their keys were first written; drops them. Take them before
 // btrEndTransaction to write them in the same transaction.
 std::vector<RecordChange> TakeRecordChanges();
+
+// The record at `key` (exactly the file's key length) of record file `file`, as stored, for an
+// undo that puts records back: *image is nullopt when there is none. 0, or 12 for an unknown
+// file, 22 for a key of another length, 3 when no store is open, or the status of the read.
+// Moves no handle's position.
+int16_t ReadRecordImage(const std::string& file, std::string_view key,
+                        std::optional<std::string>* image);
+// Makes `image` (nullopt: no record) the record at `key` of `file`, all or nothing, whatever was
+// there; no handle's position moves and nothing is captured. 22 for a key or image of another
+// length, or an image whose leading bytes are not the key; otherwise as ReadRecordImage.
+int16_t WriteRecordImage(const std::string& file, std::string_view key,
+                         const std::optional<std::string>& image);
 
 // The open store's SQLite connection, for the run journal's own tables beside the record files:
 // statements run on it between btrBeginTransaction and btrEndTransaction commit with the

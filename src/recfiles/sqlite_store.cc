@@ -460,6 +460,39 @@ int16_t Store::ReadRecord(RecordFile& file, std::string_view key,
   return kStatusOk;
 }
 
+int16_t Store::ReadImage(const std::string& file_name, std::string_view key,
+                         std::optional<std::string>* image) {
+  if (db_ == nullptr) return kStatusNotOpen;
+  int16_t status = kStatusOk;
+  RecordFile* file = FindFile(file_name, &status);
+  if (file == nullptr) return status;
+  if (key.size() != file->key_length) return kStatusBufferTooShort;
+  return ReadRecord(*file, key, image);
+}
+
+int16_t Store::WriteImage(const std::string& file_name, std::string_view key,
+                          const std::optional<std::string>& image) {
+  if (db_ == nullptr) return kStatusNotOpen;
+  int16_t status = kStatusOk;
+  RecordFile* file = FindFile(file_name, &status);
+  if (file == nullptr) return status;
+  if (key.size() != file->key_length ||
+      (image && (image->size() != file->record_length ||
+                 std::string_view(*image).substr(0, key.size()) != key))) {
+    return kStatusBufferTooShort;
+  }
+  return AllOrNothing([&]() -> int16_t {
+    sqlite3_stmt* erase = file->erase.get();
+    sqlite3_bind_blob(erase, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+    if (const int16_t erased = StepWrite(erase); erased != kStatusOk) return erased;
+    if (!image) return kStatusOk;
+    sqlite3_stmt* insert = file->insert.get();
+    sqlite3_bind_blob(insert, 1, image->data(), static_cast<int>(key.size()), SQLITE_STATIC);
+    sqlite3_bind_blob(insert, 2, image->data(), static_cast<int>(image->size()), SQLITE_STATIC);
+    return StepWrite(insert);
+  });
+}
+
 void Store::Keep(const RecordFile& file, std::string_view key, std::optional<std::string> before,
                  std::optional<std::string> after) {
   for (RecordChange& change : changes_) {

@@ -141,6 +141,11 @@ class Store {
   std::vector<RecordChange> TakeChanges() { return std::exchange(changes_, {}); }
   // The connection, nullptr when not open.
   sqlite3* connection() const { return db_; }
+  // ReadRecordImage and WriteRecordImage of record_store.h.
+  int16_t ReadImage(const std::string& file_name, std::string_view key,
+                    std::optional<std::string>* image);
+  int16_t WriteImage(const std::string& file_name, std::string_view key,
+                     const std::optional<std::string>& image);
 
  private:
   // The open handle `handle`, or null (status 3).
