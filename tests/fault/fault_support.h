@@ -4,10 +4,14 @@
 // program of its own.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -143,6 +147,20 @@ inline std::string CheckStore() {
   std::string report;
   (void)btrCheck(&report);
   return report;
+}
+
+// True once process `pid` is stopped (state T); false when it ended first.
+inline bool WaitUntilStopped(pid_t pid) {
+  const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+  for (;;) {
+    const std::string text = ReadFile(stat);
+    const size_t close = text.rfind(')');
+    if (close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'T') {
+      return true;
+    }
+    if (text.empty()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
 }
 
 inline std::string CliPath() { return QUILLMERE_BINARY_DIR "/quillmere-cli"; }

@@ -94,20 +94,6 @@ std::vector<std::string> EntryDates(TestDatabase& db) {
   return db.Rows("SELECT DISTINCT DATE_FORMAT(EntryDate, '%Y-%m-%dT%H:%i:%s.000') FROM Policy");
 }
 
-// True once process `pid` is stopped (state T); false when it ended first.
-bool WaitUntilStopped(pid_t pid) {
-  const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
-  for (;;) {
-    const std::string text = ReadFile(stat);
-    const size_t close = text.rfind(')');
-    if (close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'T') {
-      return true;
-    }
-    if (text.empty()) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-}
-
 // The rows of the run log of `dir` so far ("# GL [" lines).
 int RowLinesSoFar(const fs::path& dir) {
   const std::string log = RunLogIn(dir);

@@ -305,6 +305,8 @@ TEST_F(ProcessFault, SignalsStopTheRunPromptlyAndSayWhatIsPosted) {
     *(std::find(args.begin(), args.end(), "--csv") + 1) = template_.File(c.csv);
     ProcessOptions options;
     options.environment = {"QUILLMERE_RECFILE_BUSY_MS=60000"};
+    // Paused after the first row's commit, the import lets the lock be taken between two rows.
+    if (c.lock_store) options.environment.push_back("QUILLMERE_PAUSE_AFTER_STORE_COMMIT=1");
     const pid_t pid = Spawn(args, run.File("out.txt"), options);
     LogWatcher log(run.path());
     if (c.row_lines == 0) {
@@ -314,9 +316,11 @@ TEST_F(ProcessFault, SignalsStopTheRunPromptlyAndSayWhatIsPosted) {
       std::this_thread::sleep_for(std::chrono::milliseconds(300));  // well into pass 1
     } else {
       ASSERT_TRUE(WaitForRows(&log, c.row_lines, pid)) << ReadFile(run.File("out.txt"));
-      // Once rows post, the next row's transaction waits for the lock.
+      // The next row's transaction waits for the lock.
       if (c.lock_store) {
+        ASSERT_TRUE(WaitUntilStopped(pid)) << ReadFile(run.File("out.txt"));
         lock.emplace(run.path());
+        kill(pid, SIGCONT);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
       }
     }
