@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -472,6 +474,60 @@ TEST_F(StoreTest, ReadsSeeWhatOtherConnectionsCommitted) {
                        "ROWID"),
             SQLITE_OK);
   EXPECT_EQ(btrOpen(CBtrvOapi(), "", "late", 1, 1, 0), 0);
+}
+
+// The store writes a transaction's log frames as one block at its commit: a transaction of any
+// size must be whole for another program as soon as the commit returns, and not before.
+TEST_F(StoreTest, CommittedTransactionsOfEverySizeAreWholeForOtherPrograms) {
+  const int32_t h = Open();
+  RawConnection other(dir_.path());
+  int64_t total = 0;
+  int next_key = 0;
+  for (const int records : {1, 3000, 40000}) {  // 64 bytes each: one page, ~200 KiB, ~2.5 MiB
+    SCOPED_TRACE(records);
+    ASSERT_EQ(btrBeginTransaction(), 0);
+    for (int i = 0; i < records; ++i) {
+      ASSERT_EQ(Insert(h, Desc("K" + std::to_string(next_key++))), 0);
+    }
+    EXPECT_EQ(other.QueryInt("SELECT count(*) FROM desc"), total);
+    ASSERT_EQ(btrEndTransaction(), 0);
+    total += records;
+    EXPECT_EQ(other.QueryInt("SELECT count(*) FROM desc"), total);
+  }
+  EXPECT_EQ(Check().substr(0, 2), "0 ");
+  CloseRecordStore();
+  RawConnection fresh(dir_.path());  // reads the log from the file, not from a cache
+  EXPECT_EQ(fresh.QueryInt("SELECT count(*) FROM desc"), total);
+}
+
+// A full disk met while the log is written fails the commit; the store stays as before it.
+TEST_F(StoreTest, CommitWhoseLogCannotBeWrittenFailsAndKeepsTheStoreAsBefore) {
+  const int32_t h = Open();
+  ASSERT_EQ(Insert(h, Desc("before")), 0);
+  const std::filesystem::path wal = dir_.path() / (std::string(kRecordStoreFileName) + "-wal");
+  ASSERT_TRUE(std::filesystem::exists(wal));
+  // The process may not make files longer than the log is now plus a little: as a disk that
+  // fills up part-way through the commit.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(btrBeginTransaction(), 0);
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(Insert(h, Desc("K" + std::to_string(i))), 0);
+  rlimit small = saved;
+  small.rlim_cur = static_cast<rlim_t>(std::filesystem::file_size(wal)) + 6000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int16_t status = btrEndTransaction();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_NE(status, 0);
+  (void)btrAbortTransaction();
+  EXPECT_THAT(DescKeys(), ElementsAre("before"));
+  RawConnection other(dir_.path());
+  EXPECT_EQ(other.QueryInt("SELECT count(*) FROM desc"), 1);
+  // With room again, the store goes on.
+  ASSERT_EQ(Insert(h, Desc("after")), 0);
+  EXPECT_THAT(DescKeys(), ElementsAre("after", "before"));
+  EXPECT_EQ(Check().substr(0, 2), "0 ");
 }
 
 TEST_F(StoreTest, CheckNamesDamagedFiles) {
