@@ -435,6 +435,12 @@ ImportOutcome ImportRun::Passes(const ImportRequest& request, bool post, const L
   {
     CsvLineReader reader(csv.get(), copy.get());
     reader.set_hash(&content_hash_);
+    // The check's lookups share one read transaction, so they take the store's locks once; they
+    // still run one by one should it not start.
+    struct SharedReads {
+      SharedReads() { (void)BeginRecordReads(); }
+      ~SharedReads() { EndRecordReads(); }
+    } shared_reads;
     outcome = Pass1(op, reader, total);
     content_size_ = reader.size();
   }

@@ -163,6 +163,16 @@ int16_t WriteRecordImage(const std::string& file, std::string_view key,
   return TheStore().WriteImage(file, key, image);
 }
 
+int16_t BeginRecordReads() {
+  std::lock_guard lock(StoreMutex());
+  return TheStore().BeginReads();
+}
+
+void EndRecordReads() {
+  std::lock_guard lock(StoreMutex());
+  TheStore().EndReads();
+}
+
 sqlite3* RecordStoreConnection() {
   std::lock_guard lock(StoreMutex());
   return TheStore().connection();

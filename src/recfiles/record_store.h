@@ -140,6 +140,14 @@ int16_t ReadRecordImage(const std::string& file, std::string_view key,
 int16_t WriteRecordImage(const std::string& file, std::string_view key,
                          const std::optional<std::string>& image);
 
+// Between BeginRecordReads and EndRecordReads the store's reads share one read transaction,
+// so a long run of lookups (the check of every row against the master files) takes the store's
+// locks once, not once per lookup; they all see the store as it was at the first of them. Meant
+// for reads only: btrBeginTransaction and every record write end it first, as does closing the
+// store. 0, or 3 when no store is open; inside a transaction it does nothing.
+int16_t BeginRecordReads();
+void EndRecordReads();
+
 // The open store's SQLite connection, for the run journal's own tables beside the record files:
 // statements run on it between btrBeginTransaction and btrEndTransaction commit with the
 // records. nullptr when no store is open; valid until the store closes or opens again. Use it

@@ -208,7 +208,7 @@ std::string Store::SqliteCause(int rc) const {
 void Store::Close() {
   DropChanges();
   for (auto& [number, handle] : handles_) handle = Handle{};
-  in_transaction_ = false;
+  in_transaction_ = reads_ = false;
   lost_transaction_status_ = 0;
   data_dir_.clear();
   if (db_ == nullptr) {
@@ -477,6 +477,7 @@ int16_t Store::ReadImage(const std::string& file_name, std::string_view key,
 
 int16_t Store::WriteImage(const std::string& file_name, std::string_view key,
                           const std::optional<std::string>& image) {
+  EndReads();
   if (db_ == nullptr) return kStatusNotOpen;
   int16_t status = kStatusOk;
   RecordFile* file = FindFile(file_name, &status);
@@ -511,6 +512,7 @@ void Store::Keep(const RecordFile& file, std::string_view key, std::optional<std
 }
 
 int16_t Store::Insert(int32_t handle, const void* record, const uint32_t* record_length) {
+  EndReads();
   Handle* h = OpenHandle(handle);
   if (h == nullptr) return kStatusNotOpen;
   if (record == nullptr || record_length == nullptr || *record_length != h->file->record_length) {
@@ -527,6 +529,7 @@ int16_t Store::Insert(int32_t handle, const void* record, const uint32_t* record
 }
 
 int16_t Store::Update(int32_t handle, const void* record, const uint32_t* record_length) {
+  EndReads();
   Handle* h = OpenHandle(handle);
   if (h == nullptr) return kStatusNotOpen;
   if (record == nullptr || record_length == nullptr || *record_length != h->file->record_length) {
@@ -551,6 +554,7 @@ int16_t Store::Update(int32_t handle, const void* record, const uint32_t* record
 }
 
 int16_t Store::Delete(int32_t handle) {
+  EndReads();
   Handle* h = OpenHandle(handle);
   if (h == nullptr) return kStatusNotOpen;
   if (!capture_) return DeleteRow(h);
@@ -564,6 +568,7 @@ int16_t Store::Delete(int32_t handle) {
 }
 
 int16_t Store::ReplaceByKey(int32_t handle, const void* record, const uint32_t* record_length) {
+  EndReads();
   Handle* h = OpenHandle(handle);
   if (h == nullptr) return kStatusNotOpen;
   if (record == nullptr || record_length == nullptr || *record_length != h->file->record_length) {
@@ -602,7 +607,26 @@ int16_t Store::ReplaceByKey(int32_t handle, const void* record, const uint32_t* 
   return kStatusOk;
 }
 
+int16_t Store::BeginReads() {
+  if (db_ == nullptr) return kStatusNotOpen;
+  if (in_transaction_ || reads_ || !sqlite3_get_autocommit(db_)) return kStatusOk;
+  // Deferred: the first read takes the snapshot; nothing is locked for writers.
+  const int rc = Exec("BEGIN");
+  if (rc != SQLITE_OK) return StatusFromSqlite(rc);
+  reads_ = true;
+  return kStatusOk;
+}
+
+void Store::EndReads() {
+  if (!reads_) return;
+  reads_ = false;
+  if (db_ != nullptr && !sqlite3_get_autocommit(db_) && Exec("COMMIT") != SQLITE_OK) {
+    (void)Exec("ROLLBACK");
+  }
+}
+
 int16_t Store::BeginTransaction() {
+  EndReads();
   if (db_ == nullptr) return kStatusNotOpen;
   if (in_transaction_) return kStatusTransactionActive;
   DropChanges();

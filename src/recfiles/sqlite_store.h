@@ -125,6 +125,9 @@ class Store {
   int16_t ReplaceByKey(int32_t handle, const void* record, const uint32_t* record_length);
 
   int16_t BeginTransaction();
+  // A read transaction shared by the reads until EndReads (BeginRecordReads).
+  int16_t BeginReads();
+  void EndReads();
   int16_t EndTransaction();
   int16_t AbortTransaction();
 
@@ -229,6 +232,7 @@ class Store {
   std::map<int32_t, Handle> handles_;
   int32_t next_handle_ = 1;
   bool in_transaction_ = false;
+  bool reads_ = false;                   // BeginReads holds a read transaction
   int16_t lost_transaction_status_ = 0;  // SQLite rolled back the open transaction
   Statement begin_, commit_, rollback_, savepoint_, release_, rollback_to_;
   StoreFaults* faults_ = nullptr;  // SetFaults; survives Open and Close

@@ -11,6 +11,7 @@
 namespace quillmere::sqlite {
 
 int16_t Store::CreateFile(const char* file_name, uint32_t record_length, uint32_t key_length) {
+  EndReads();
   if (db_ == nullptr) return kStatusNotOpen;
   if (file_name == nullptr || *file_name == '\0') return kStatusFileNotFound;
   if (record_length == 0 || key_length == 0 || key_length > record_length ||

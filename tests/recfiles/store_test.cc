@@ -530,6 +530,49 @@ TEST_F(StoreTest, CommitWhoseLogCannotBeWrittenFailsAndKeepsTheStoreAsBefore) {
   EXPECT_EQ(Check().substr(0, 2), "0 ");
 }
 
+// Shared reads see the store as at their first read, take no lock that stops a writer, and end
+// at the store's own first write, which then commits as it always does.
+TEST_F(StoreTest, SharedReadsSeeOneStateAndEndAtTheFirstWrite) {
+  const int32_t h = Open();
+  ASSERT_EQ(Insert(h, Desc("A")), 0);
+  RawConnection other(dir_.path());
+  // Another program's record for a one-letter key, written as the store writes it.
+  const auto other_inserts = [&](char key) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(key));
+    const std::string key_bytes = std::string("x'") + hex + std::string(20, '0') + "'";
+    return other.Exec("INSERT INTO desc VALUES (" + key_bytes + ", " + key_bytes +
+                      " || zeroblob(53))");
+  };
+
+  ASSERT_EQ(BeginRecordReads(), 0);
+  EXPECT_EQ(GetEqual(h, "A"), 0);
+  ASSERT_EQ(other_inserts('B'), SQLITE_OK);  // a writer is not held up
+  EXPECT_EQ(GetEqual(h, "B"), kStatusKeyNotFound);
+  EndRecordReads();
+  EXPECT_EQ(GetEqual(h, "B"), 0);
+
+  ASSERT_EQ(BeginRecordReads(), 0);
+  EXPECT_EQ(GetEqual(h, "A"), 0);
+  ASSERT_EQ(Insert(h, Desc("C")), 0);
+  EXPECT_EQ(other.QueryInt("SELECT count(*) FROM desc"), 3);
+
+  ASSERT_EQ(BeginRecordReads(), 0);
+  EXPECT_EQ(GetEqual(h, "A"), 0);
+  ASSERT_EQ(btrBeginTransaction(), 0);
+  ASSERT_EQ(Insert(h, Desc("D")), 0);
+  ASSERT_EQ(btrEndTransaction(), 0);
+  EXPECT_EQ(other.QueryInt("SELECT count(*) FROM desc"), 4);
+  EndRecordReads();  // nothing left to end
+
+  ASSERT_EQ(btrBeginTransaction(), 0);  // inside a transaction they change nothing
+  ASSERT_EQ(BeginRecordReads(), 0);
+  ASSERT_EQ(Insert(h, Desc("E")), 0);
+  EndRecordReads();
+  ASSERT_EQ(btrAbortTransaction(), 0);
+  EXPECT_THAT(DescKeys(), ElementsAre("A", "B", "C", "D"));
+}
+
 TEST_F(StoreTest, CheckNamesDamagedFiles) {
   EXPECT_EQ(Check(), "0 ok");
   RawConnection other(dir_.path());
