@@ -98,16 +98,16 @@ const std::vector<Column>& WrittenColumns() {
 
 // The layout of PolicyWrite::earlier (see the header): "<count>:" then per value "-" (NULL) or
 // "<length>=<bytes>".
-void AppendEarlier(const QSqlQuery& query, int first, int count, std::string* out) {
-  *out = std::to_string(count) + ":";
-  for (int i = first; i < first + count; ++i) {
-    if (query.isNull(i)) {
+void AppendEarlier(const std::vector<std::optional<std::string>>& row, size_t first,
+                   std::string* out) {
+  *out = std::to_string(row.size() - first) + ":";
+  for (size_t i = first; i < row.size(); ++i) {
+    if (!row[i]) {
       *out += '-';
       continue;
     }
-    const QByteArray bytes = query.value(i).toByteArray();
-    *out += std::to_string(bytes.size()) + "=";
-    out->append(bytes.constData(), static_cast<size_t>(bytes.size()));
+    *out += std::to_string(row[i]->size()) + "=";
+    *out += *row[i];
   }
 }
 
@@ -141,9 +141,16 @@ bool ParseEarlier(std::string_view earlier, size_t count,
   return earlier.empty();
 }
 
+constexpr unsigned kDeadlock = 1213;  // ER_LOCK_DEADLOCK
+
 bool Failed(const QSqlQuery& query, bool* deadlock, std::string* error) {
   *error = ToRecordText(query.lastError().text());
-  *deadlock = query.lastError().nativeErrorCode() == QStringLiteral("1213");
+  *deadlock = query.lastError().nativeErrorCode() == QString::number(kDeadlock);
+  return false;
+}
+
+bool Failed(const MysqlStatement& statement, bool* deadlock) {
+  *deadlock = statement.error_number() == kDeadlock;
   return false;
 }
 
@@ -192,28 +199,33 @@ bool SqlPolicyTable::Open(std::string* error) {
                          : name + QStringLiteral(" <=> ?"));
   }
 
-  QSqlQuery update(db), insert(db), select(db), remove(db), holds(db);
+  QSqlQuery remove(db), holds(db);
   const auto prepare = [error](QSqlQuery& query, const QString& sql) {
     if (query.prepare(sql)) return true;
     *error = ToRecordText(query.lastError().text());
     return false;
   };
+  MYSQL* const mysql = MysqlHandle(db);
+  const auto prepare_direct = [error, mysql](MysqlStatement& statement, const QString& sql) {
+    return statement.Prepare(mysql, sql, error);
+  };
   QStringList marks;
   for (qsizetype i = 0; i < names.size() + 3; ++i) marks << QStringLiteral("?");
   const bool prepared =
-      prepare(update, QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") +
-                          assignments.join(QStringLiteral(", ")) +
-                          QStringLiteral(" WHERE PolicyID = ?")) &&
+      prepare_direct(update_, QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") +
+                                  assignments.join(QStringLiteral(", ")) +
+                                  QStringLiteral(" WHERE PolicyID = ?")) &&
       // Inserts only when no row matches, so a new row costs one statement.
-      prepare(insert, QStringLiteral("INSERT INTO ") + table +
-                          QStringLiteral(" (AgyCode, PolNum, PolSeq, ") +
-                          names.join(QStringLiteral(", ")) + QStringLiteral(") SELECT ") +
-                          marks.join(QStringLiteral(", ")) +
-                          QStringLiteral(" FROM DUAL WHERE NOT EXISTS (SELECT 1 FROM ") + table +
-                          where + QStringLiteral(")")) &&
-      prepare(select, QStringLiteral("SELECT PolicyID, ") + read.join(QStringLiteral(", ")) +
-                          QStringLiteral(" FROM ") + table + where +
-                          QStringLiteral(" ORDER BY PolicyID LIMIT 1 FOR UPDATE")) &&
+      prepare_direct(insert_, QStringLiteral("INSERT INTO ") + table +
+                                  QStringLiteral(" (AgyCode, PolNum, PolSeq, ") +
+                                  names.join(QStringLiteral(", ")) + QStringLiteral(") SELECT ") +
+                                  marks.join(QStringLiteral(", ")) +
+                                  QStringLiteral(" FROM DUAL WHERE NOT EXISTS (SELECT 1 FROM ") +
+                                  table + where + QStringLiteral(")")) &&
+      prepare_direct(select_, QStringLiteral("SELECT PolicyID, ") +
+                                  read.join(QStringLiteral(", ")) + QStringLiteral(" FROM ") +
+                                  table + where +
+                                  QStringLiteral(" ORDER BY PolicyID LIMIT 1 FOR UPDATE")) &&
       prepare(remove,
               QStringLiteral("DELETE FROM ") + table + QStringLiteral(" WHERE PolicyID = ?")) &&
       prepare(holds, QStringLiteral("SELECT PolicyID FROM ") + table +
@@ -221,21 +233,27 @@ bool SqlPolicyTable::Open(std::string* error) {
                          same.join(QStringLiteral(" AND ")) +
                          QStringLiteral(" AND PolSeq = ? AND ") + exact_key +
                          QStringLiteral(" FOR UPDATE"));
-  if (!prepared) return false;
-  update_ = std::move(update);
-  insert_ = std::move(insert);
-  select_ = std::move(select);
+  if (!prepared) {
+    Close();
+    return false;
+  }
   delete_ = std::move(remove);
   holds_ = std::move(holds);
   return true;
 }
 
 void SqlPolicyTable::Close() {
-  update_.reset();
-  insert_.reset();
-  select_.reset();
+  EndChain();
+  update_.Close();
+  insert_.Close();
+  select_.Close();
   delete_.reset();
   holds_.reset();
+}
+
+bool SqlPolicyTable::Ready() const {
+  return holds_.has_value() && update_.prepared() &&
+         update_.connection() == MysqlHandle(Database());
 }
 
 uint64_t SqlPolicyTable::KeyHash(const PolicyRow& row) {
@@ -247,8 +265,25 @@ uint64_t SqlPolicyTable::KeyHash(const PolicyRow& row) {
   return std::hash<std::string>{}(key);
 }
 
+void SqlPolicyTable::EndChain() {
+  if (!chained_) return;
+  chained_ = false;
+  QSqlDatabase db = Database();
+  if (db.isValid() && db.isOpen()) (void)db.commit();  // an empty transaction: nothing to lose
+}
+
 bool SqlPolicyTable::StartTransaction(std::string* error) {
-  if (!in_transaction_ || started_) return true;
+  if (!in_transaction_) {
+    // A statement outside Begin/Commit must commit on its own, not join the chained one.
+    EndChain();
+    return true;
+  }
+  if (started_) return true;
+  if (chained_) {
+    chained_ = false;
+    started_ = true;
+    return true;
+  }
   QSqlDatabase db = Database();
   if (!db.transaction()) {
     *error = db.lastError().isValid() ? ToRecordText(db.lastError().text())
@@ -272,12 +307,12 @@ bool SqlPolicyTable::Retrying(
       return true;
     }
     if (!deadlock || worked_ || i == 5) return false;
-    started_ = false;  // the next statement opens the transaction again
+    started_ = chained_ = false;  // the next statement opens the transaction again
   }
 }
 
 bool SqlPolicyTable::Post(const PolicyRow& row, PolicyWrite* write, std::string* error) {
-  if (!update_ && !Open(error)) return false;
+  if (!Ready() && !Open(error)) return false;
   return Retrying(
       [&](bool* deadlock, std::string* error) { return PostOnce(row, write, deadlock, error); },
       error);
@@ -292,22 +327,19 @@ bool SqlPolicyTable::PostOnce(const PolicyRow& row, PolicyWrite* write, bool* de
   const QVariant seq = QVariant(row.PolSeq);
   const auto& columns = WrittenColumns();
   // The key conditions take AgyCode, PolNum and PolSeq, then AgyCode and PolNum again.
-  const auto bind_key = [&](QSqlQuery& query, int i) {
-    for (const QVariant& value : {agency, policy, seq, agency, policy}) query.bindValue(i++, value);
-  };
+  const std::vector<QVariant> key_values = {agency, policy, seq, agency, policy};
+  std::vector<QVariant> values;
+  values.reserve(columns.size() + 1 + key_values.size());
   // Inserts the row unless one matches; `*inserted` says whether it did.
   const auto insert = [&](bool* inserted) {
-    int i = 0;
-    insert_->bindValue(i++, agency);
-    insert_->bindValue(i++, policy);
-    insert_->bindValue(i++, seq);
-    for (const Column& column : columns) insert_->bindValue(i++, column.value(row));
-    bind_key(*insert_, i);
-    if (!insert_->exec()) return Failed(*insert_, deadlock, error);
-    *inserted = insert_->numRowsAffected() > 0;
+    values = {agency, policy, seq};
+    for (const Column& column : columns) values.push_back(column.value(row));
+    values.insert(values.end(), key_values.begin(), key_values.end());
+    if (!insert_.Execute(values, error)) return Failed(insert_, deadlock);
+    *inserted = insert_.affected_rows() > 0;
     if (!*inserted) return true;
     write->inserted = true;
-    write->policy_id = insert_->lastInsertId().toLongLong();
+    write->policy_id = static_cast<int64_t>(insert_.insert_id());
     if (write->policy_id > 0) return true;
     *error = "the server did not say which PolicyID the new Policy row of [" + row.PolNum + "] has";
     return false;
@@ -336,8 +368,8 @@ bool SqlPolicyTable::PostOnce(const PolicyRow& row, PolicyWrite* write, bool* de
     *error = ToRecordText(db.lastError().text());
     return false;
   }
-  const auto fail = [&](const QSqlQuery& query) {
-    Failed(query, deadlock, error);
+  const auto fail = [&](const MysqlStatement& statement) {
+    Failed(statement, deadlock);
     if (own) (void)db.rollback();  // after a deadlock the server has undone it already
     return false;
   };
@@ -345,22 +377,27 @@ bool SqlPolicyTable::PostOnce(const PolicyRow& row, PolicyWrite* write, bool* de
   // (outside a transaction nothing holds the gap); it is read again.
   bool done = false;
   for (int round = 0; round < 3 && !done; ++round) {
-    bind_key(*select_, 0);
-    if (!select_->exec()) return fail(*select_);
-    const bool found = select_->next();
-    // A row the driver could not fetch must not pass for no row.
-    if (!found && select_->lastError().isValid()) return fail(*select_);
+    if (!select_.Execute(key_values, error)) return fail(select_);
+    std::vector<std::optional<std::string>> found_row;
+    const bool found = select_.Fetch(&found_row, error);
+    // A row the client library could not fetch must not pass for no row.
+    if (!found && !error->empty()) return fail(select_);
     if (found) {
-      write->policy_id = select_->value(0).toLongLong();
-      AppendEarlier(*select_, 1, static_cast<int>(columns.size()), &write->earlier);
-      select_->finish();
-      int i = 0;
-      for (const Column& column : columns) update_->bindValue(i++, column.value(row));
-      update_->bindValue(i, QVariant(static_cast<qlonglong>(write->policy_id)));
-      if (!update_->exec()) return fail(*update_);
+      if (found_row.size() != columns.size() + 1 || !found_row[0] ||
+          std::from_chars(found_row[0]->data(), found_row[0]->data() + found_row[0]->size(),
+                          write->policy_id)
+                  .ec != std::errc()) {
+        *error = "the server's answer for the Policy row of [" + row.PolNum + "] is not a row";
+        if (own) (void)db.rollback();
+        return false;
+      }
+      AppendEarlier(found_row, 1, &write->earlier);
+      values.clear();
+      for (const Column& column : columns) values.push_back(column.value(row));
+      values.push_back(QVariant(static_cast<qlonglong>(write->policy_id)));
+      if (!update_.Execute(values, error)) return fail(update_);
       done = true;
     } else {
-      select_->finish();
       // Gone since this table posted it, or removed between the insert and the read.
       if (!insert(&done)) {
         if (own) (void)db.rollback();
@@ -383,7 +420,7 @@ bool SqlPolicyTable::PostOnce(const PolicyRow& row, PolicyWrite* write, bool* de
 
 bool SqlPolicyTable::Restore(int64_t policy_id, bool inserted, const std::string& earlier,
                              std::string* error) {
-  if (!update_ && !Open(error)) return false;
+  if (!Ready() && !Open(error)) return false;
   const auto& columns = WrittenColumns();
   std::vector<std::optional<std::string_view>> values;
   if (!inserted && !ParseEarlier(earlier, columns.size(), &values)) {
@@ -394,18 +431,22 @@ bool SqlPolicyTable::Restore(int64_t policy_id, bool inserted, const std::string
   return Retrying(
       [&](bool* deadlock, std::string* error) {
         if (!StartTransaction(error)) return false;
-        QSqlQuery& query = inserted ? *delete_ : *update_;
-        int i = 0;
+        // A row that is gone matches nothing, which is no failure.
+        if (inserted) {
+          delete_->bindValue(0, QVariant(static_cast<qlonglong>(policy_id)));
+          if (!delete_->exec()) return Failed(*delete_, deadlock, error);
+          return true;
+        }
+        std::vector<QVariant> bound;
         for (const auto& value : values) {
           // Bytes, which the server converts to the column's type as it converts its own text.
           // A QByteArray over a string's data is never null, so "" stays "".
-          query.bindValue(i++, value ? QVariant(QByteArray(value->data(),
-                                                           static_cast<qsizetype>(value->size())))
-                                     : QVariant(QMetaType::fromType<QByteArray>()));
+          bound.push_back(
+              value ? QVariant(QByteArray(value->data(), static_cast<qsizetype>(value->size())))
+                    : QVariant(QMetaType::fromType<QByteArray>()));
         }
-        query.bindValue(i, QVariant(static_cast<qlonglong>(policy_id)));
-        // A row that is gone matches nothing, which is no failure.
-        if (!query.exec()) return Failed(query, deadlock, error);
+        bound.push_back(QVariant(static_cast<qlonglong>(policy_id)));
+        if (!update_.Execute(bound, error)) return Failed(update_, deadlock);
         return true;
       },
       error);
@@ -413,7 +454,7 @@ bool SqlPolicyTable::Restore(int64_t policy_id, bool inserted, const std::string
 
 bool SqlPolicyTable::Holds(int64_t policy_id, const PolicyRow& row, bool* holds,
                            std::string* error) {
-  if (!update_ && !Open(error)) return false;
+  if (!Ready() && !Open(error)) return false;
   return Retrying(
       [&](bool* deadlock, std::string* error) {
         *holds = false;
@@ -447,9 +488,12 @@ bool SqlPolicyTable::Commit(std::string* error) {
   const bool started = started_;
   in_transaction_ = started_ = worked_ = false;
   if (!started) return true;
-  QSqlDatabase db = Database();
-  if (db.commit()) return true;
-  *error = ToRecordText(db.lastError().text());
+  QSqlQuery commit(Database());
+  if (commit.exec(QStringLiteral("COMMIT AND CHAIN"))) {
+    chained_ = true;
+    return true;
+  }
+  *error = ToRecordText(commit.lastError().text());
   return false;
 }
 
@@ -457,6 +501,7 @@ void SqlPolicyTable::Rollback() {
   const bool started = started_;
   in_transaction_ = started_ = worked_ = false;
   if (!started) return;
+  chained_ = false;
   QSqlDatabase db = Database();
   (void)db.rollback();  // a lost connection has undone it already
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "context/policy_table.h"
+#include "db/mysql_statement.h"
 
 namespace quillmere {
 
@@ -59,7 +60,10 @@ class SqlPolicyTable : public PolicyTable {
   bool Holds(int64_t policy_id, const PolicyRow& row, bool* holds, std::string* error) override;
 
   // The transaction starts with the first statement after Begin, so a line that posts no
-  // Policy row costs no round trip, and Commit sends nothing for it.
+  // Policy row costs no round trip, and Commit sends nothing for it. Commit opens the next
+  // transaction with the same round trip (COMMIT AND CHAIN), so a run of posted lines sends no
+  // BEGIN after its first; the chain ends at the first statement outside Begin/Commit, at a
+  // Rollback, and at Close.
   bool Begin(std::string* error) override;
   bool Commit(std::string* error) override;
   void Rollback() override;
@@ -78,9 +82,15 @@ class SqlPolicyTable : public PolicyTable {
   bool PostOnce(const PolicyRow& row, PolicyWrite* write, bool* deadlock, std::string* error);
 
   QString connection_name_;
+  // The statements of every posted row run on the client library (one round trip each):
   // update_: by PolicyID (Post, Restore); insert_: when no row matches; select_: the first
-  // matching row, locked; delete_: by PolicyID; holds_: row PolicyID, if it holds the values.
-  std::optional<QSqlQuery> update_, insert_, select_, delete_, holds_;
+  // matching row, locked. The rare ones stay Qt's: delete_: by PolicyID; holds_: row PolicyID,
+  // if it holds the values.
+  MysqlStatement update_, insert_, select_;
+  std::optional<QSqlQuery> delete_, holds_;
+  // True when the statements were prepared on the connection as it is now (a connection that
+  // was opened again has a new handle).
+  bool Ready() const;
   // Fingerprints of keys this table posted, one per slot (a later key may take the slot): a
   // row posted before is read first, a new one inserted first. Fixed size (1 MiB), so memory
   // does not grow with the file.
@@ -89,6 +99,10 @@ class SqlPolicyTable : public PolicyTable {
   bool in_transaction_ = false;  // between Begin and Commit or Rollback
   bool started_ = false;         // the server's transaction is open (a statement was sent)
   bool worked_ = false;          // a statement of this transaction succeeded
+  // The last Commit chained a new transaction, which holds nothing yet.
+  bool chained_ = false;
+  // Commits what ran outside Begin/Commit since the chain opened and goes back to autocommit.
+  void EndChain();
 };
 
 }  // namespace quillmere

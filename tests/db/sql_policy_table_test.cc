@@ -245,6 +245,70 @@ TEST_F(SqlPolicyTableTest, RowsOfATransactionAreStoredTogetherOrNotAtAll) {
   }
 }
 
+// A commit opens the next transaction with it: each one must still hold only its own rows, and
+// what runs outside Begin/Commit afterwards must commit on its own, as another connection sees.
+TEST_F(SqlPolicyTableTest, TransactionsInARowEachHoldTheirOwnRowsAndWhatFollowsStandsAlone) {
+  const struct {
+    const char* step;
+    std::function<void()> run;
+    std::vector<std::string> seen;  // by another connection after the step
+  } kSteps[] = {
+      {"commit BF-1",
+       [&] {
+         ASSERT_TRUE(table_->Begin(&error_));
+         ASSERT_TRUE(table_->Post(Row("01", "BF-1"), &error_)) << error_;
+         ASSERT_TRUE(table_->Commit(&error_)) << error_;
+       },
+       {"BF-1"}},
+      {"roll BF-2 back",
+       [&] {
+         ASSERT_TRUE(table_->Begin(&error_));
+         ASSERT_TRUE(table_->Post(Row("01", "BF-2"), &error_)) << error_;
+         table_->Rollback();
+       },
+       {"BF-1"}},
+      {"commit BF-3",
+       [&] {
+         ASSERT_TRUE(table_->Begin(&error_));
+         ASSERT_TRUE(table_->Post(Row("01", "BF-3"), &error_)) << error_;
+         ASSERT_TRUE(table_->Commit(&error_)) << error_;
+       },
+       {"BF-1", "BF-3"}},
+      {"commit nothing",
+       [&] {
+         ASSERT_TRUE(table_->Begin(&error_));
+         ASSERT_TRUE(table_->Commit(&error_)) << error_;
+       },
+       {"BF-1", "BF-3"}},
+      {"post BF-4 alone",
+       [&] { ASSERT_TRUE(table_->Post(Row("01", "BF-4"), &error_)) << error_; },
+       {"BF-1", "BF-3", "BF-4"}},
+      {"commit BF-5, then take it back alone",
+       [&] {
+         PolicyWrite write;
+         ASSERT_TRUE(table_->Begin(&error_));
+         ASSERT_TRUE(table_->Post(Row("01", "BF-5"), &write, &error_)) << error_;
+         ASSERT_TRUE(table_->Commit(&error_)) << error_;
+         ASSERT_TRUE(table_->Restore(write.policy_id, write.inserted, write.earlier, &error_))
+             << error_;
+       },
+       {"BF-1", "BF-3", "BF-4"}},
+      {"commit BF-1 again, then close",
+       [&] {
+         ASSERT_TRUE(table_->Begin(&error_));
+         ASSERT_TRUE(table_->Post(Row("01", "BF-1"), &error_)) << error_;
+         ASSERT_TRUE(table_->Commit(&error_)) << error_;
+         table_->Close();
+       },
+       {"BF-1", "BF-3", "BF-4"}},
+  };
+  for (const auto& step : kSteps) {
+    SCOPED_TRACE(step.step);
+    step.run();
+    EXPECT_EQ(Rows("PolNum"), step.seen);
+  }
+}
+
 TEST_F(SqlPolicyTableTest, BeginWhileATransactionIsOpenIsRefused) {
   ASSERT_TRUE(table_->Begin(&error_)) << error_;
   ASSERT_TRUE(table_->Post(Row("01", "BF-A"), &error_)) << error_;
