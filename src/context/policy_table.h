@@ -61,6 +61,13 @@ struct PolicyWrite {
   friend bool operator==(const PolicyWrite&, const PolicyWrite&) = default;
 };
 
+// A write this run made to the same key before, as the run journal holds it: the values Post
+// wrote and the row it wrote them to.
+struct PostedBefore {
+  int64_t policy_id = 0;
+  PolicyRow row;
+};
+
 class PolicyTable {
  public:
   virtual ~PolicyTable() = default;
@@ -74,10 +81,17 @@ class PolicyTable {
   // `*write` says which row it wrote and what that row held before. An existing row is read
   // with a row lock inside the open transaction, so nobody changes it between the read and the
   // commit.
-  virtual bool Post(const PolicyRow& row, PolicyWrite* write, std::string* error) = 0;
+  // `before` (may be null): what this run wrote to the same key earlier. Where row
+  // `before->policy_id` still holds exactly those values, the table may update it without
+  // reading it first; `write->earlier` then says "the values of `before->row`".
+  virtual bool Post(const PolicyRow& row, const PostedBefore* before, PolicyWrite* write,
+                    std::string* error) = 0;
+  bool Post(const PolicyRow& row, PolicyWrite* write, std::string* error) {
+    return Post(row, nullptr, write, error);
+  }
   bool Post(const PolicyRow& row, std::string* error) {
     PolicyWrite write;
-    return Post(row, &write, error);
+    return Post(row, nullptr, &write, error);
   }
   // Takes one Post back, by PolicyID: a row it inserted is deleted, a row it updated gets the
   // `earlier` values of its written columns back (the identifying columns and the columns the

@@ -143,6 +143,95 @@ bool ParseEarlier(std::string_view earlier, size_t count,
 
 constexpr unsigned kDeadlock = 1213;  // ER_LOCK_DEADLOCK
 
+// The values Post binds for `row`, in the layout of PolicyWrite::earlier after a "=": text as
+// its record bytes, numbers as their shortest exact decimals, times as "YYYY-MM-DD hh:mm:ss".
+std::string EncodeBound(const PolicyRow& row) {
+  const auto& columns = WrittenColumns();
+  std::string out = "=" + std::to_string(columns.size()) + ":";
+  for (const Column& column : columns) {
+    const QVariant value = column.value(row);
+    if (value.isNull()) {
+      out += '-';
+      continue;
+    }
+    std::string text;
+    switch (value.metaType().id()) {
+      case QMetaType::QString:
+        text = ToRecordText(value.toString());
+        break;
+      case QMetaType::Double: {
+        char buffer[32];
+        const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value.toDouble());
+        text.assign(buffer, ec == std::errc() ? end : buffer);
+        break;
+      }
+      case QMetaType::QDateTime:
+        text = value.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toStdString();
+        break;
+      default:
+        text = std::to_string(value.toLongLong());
+    }
+    out += std::to_string(text.size()) + "=" + text;
+  }
+  return out;
+}
+
+// EncodeBound's values back as Post binds them; false when one does not read as its column's
+// type.
+bool DecodeBound(const std::vector<std::optional<std::string_view>>& texts,
+                 std::vector<QVariant>* values) {
+  const auto& columns = WrittenColumns();
+  values->clear();
+  for (size_t i = 0; i < columns.size(); ++i) {
+    // The type Post binds for this column (a default row's value may be NULL, but has its type).
+    const QMetaType type = columns[i].value(PolicyRow{}).metaType();
+    if (!texts[i]) {
+      values->push_back(QVariant(type));
+      continue;
+    }
+    const std::string_view text = *texts[i];
+    const char* end = text.data() + text.size();
+    switch (type.id()) {
+      case QMetaType::QString:
+        values->push_back(TextValue(std::string(text)));
+        break;
+      case QMetaType::Double: {
+        double d = 0;
+        const auto [ptr, ec] = std::from_chars(text.data(), end, d);
+        if (ec != std::errc() || ptr != end) return false;
+        values->push_back(QVariant(d));
+        break;
+      }
+      case QMetaType::QDateTime: {
+        // Date and time apart: read as one local time, a time in a daylight-saving gap moves.
+        const QString both = QString::fromStdString(std::string(text));
+        const QDate date = QDate::fromString(both.left(10), QStringLiteral("yyyy-MM-dd"));
+        const QTime time = QTime::fromString(both.mid(11), QStringLiteral("hh:mm:ss"));
+        if (both.size() != 19 || both[10] != QLatin1Char(' ') || !date.isValid() ||
+            !time.isValid()) {
+          return false;
+        }
+        values->push_back(QDateTime(date, time, Qt::UTC));
+        break;
+      }
+      case QMetaType::Int: {
+        int n = 0;
+        const auto [ptr, ec] = std::from_chars(text.data(), end, n);
+        if (ec != std::errc() || ptr != end) return false;
+        values->push_back(QVariant(n));
+        break;
+      }
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
+bool SameKey(const PolicyRow& a, const PolicyRow& b) {
+  return a.AgyCode == b.AgyCode && a.PolNum == b.PolNum && a.PolSeq == b.PolSeq;
+}
+
 bool Failed(const QSqlQuery& query, bool* deadlock, std::string* error) {
   *error = ToRecordText(query.lastError().text());
   *deadlock = query.lastError().nativeErrorCode() == QString::number(kDeadlock);
@@ -226,6 +315,11 @@ bool SqlPolicyTable::Open(std::string* error) {
                                   read.join(QStringLiteral(", ")) + QStringLiteral(" FROM ") +
                                   table + where +
                                   QStringLiteral(" ORDER BY PolicyID LIMIT 1 FOR UPDATE")) &&
+      prepare_direct(update_held_, QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") +
+                                       assignments.join(QStringLiteral(", ")) +
+                                       QStringLiteral(" WHERE PolicyID = ? AND ") +
+                                       same.join(QStringLiteral(" AND ")) +
+                                       QStringLiteral(" AND PolSeq = ? AND ") + exact_key) &&
       prepare(remove,
               QStringLiteral("DELETE FROM ") + table + QStringLiteral(" WHERE PolicyID = ?")) &&
       prepare(holds, QStringLiteral("SELECT PolicyID FROM ") + table +
@@ -247,6 +341,7 @@ void SqlPolicyTable::Close() {
   update_.Close();
   insert_.Close();
   select_.Close();
+  update_held_.Close();
   delete_.reset();
   holds_.reset();
 }
@@ -311,15 +406,16 @@ bool SqlPolicyTable::Retrying(
   }
 }
 
-bool SqlPolicyTable::Post(const PolicyRow& row, PolicyWrite* write, std::string* error) {
+bool SqlPolicyTable::Post(const PolicyRow& row, const PostedBefore* before, PolicyWrite* write,
+                          std::string* error) {
   if (!Ready() && !Open(error)) return false;
-  return Retrying(
-      [&](bool* deadlock, std::string* error) { return PostOnce(row, write, deadlock, error); },
-      error);
+  return Retrying([&](bool* deadlock,
+                      std::string* error) { return PostOnce(row, before, write, deadlock, error); },
+                  error);
 }
 
-bool SqlPolicyTable::PostOnce(const PolicyRow& row, PolicyWrite* write, bool* deadlock,
-                              std::string* error) {
+bool SqlPolicyTable::PostOnce(const PolicyRow& row, const PostedBefore* before, PolicyWrite* write,
+                              bool* deadlock, std::string* error) {
   *write = PolicyWrite{};
   if (!StartTransaction(error)) return false;
   const QVariant agency = TextValue(row.AgyCode);
@@ -349,6 +445,23 @@ bool SqlPolicyTable::PostOnce(const PolicyRow& row, PolicyWrite* write, bool* de
   const uint64_t key_hash = KeyHash(row);
   const uint32_t hash = static_cast<uint32_t>(key_hash >> 32) | 1;  // never 0, the empty slot
   uint32_t& slot = known_[key_hash & (kKnownSlots - 1)];
+  // The row this run wrote before, if it still holds exactly that: one statement, which also
+  // says what it held. The server counts a row as changed only when a value differs; a row
+  // that matched without changing is left to the read below.
+  if (before != nullptr && before->policy_id > 0 && SameKey(before->row, row)) {
+    values.clear();
+    for (const Column& column : columns) values.push_back(column.value(row));
+    values.push_back(QVariant(static_cast<qlonglong>(before->policy_id)));
+    for (const Column& column : columns) values.push_back(column.value(before->row));
+    values.insert(values.end(), {seq, agency, policy});
+    if (!update_held_.Execute(values, error)) return Failed(update_held_, deadlock);
+    if (update_held_.affected_rows() == 1) {
+      write->policy_id = before->policy_id;
+      write->earlier = EncodeBound(before->row);
+      slot = hash;
+      return true;
+    }
+  }
   // A key this table posted before is most likely still there: read it first. Otherwise insert
   // unless it is there. The remembered keys only choose the order; the table decides.
   bool inserted = false;
@@ -423,7 +536,12 @@ bool SqlPolicyTable::Restore(int64_t policy_id, bool inserted, const std::string
   if (!Ready() && !Open(error)) return false;
   const auto& columns = WrittenColumns();
   std::vector<std::optional<std::string_view>> values;
-  if (!inserted && !ParseEarlier(earlier, columns.size(), &values)) {
+  // "=": the values a Post bound, bound again the same way; otherwise the server's text.
+  const bool bound = !earlier.empty() && earlier.front() == '=';
+  std::vector<QVariant> bound_values;
+  if (!inserted &&
+      (!ParseEarlier(std::string_view(earlier).substr(bound ? 1 : 0), columns.size(), &values) ||
+       (bound && !DecodeBound(values, &bound_values)))) {
     *error = "the earlier values of Policy row " + std::to_string(policy_id) +
              " are damaged or not this table's";
     return false;
@@ -437,16 +555,18 @@ bool SqlPolicyTable::Restore(int64_t policy_id, bool inserted, const std::string
           if (!delete_->exec()) return Failed(*delete_, deadlock, error);
           return true;
         }
-        std::vector<QVariant> bound;
-        for (const auto& value : values) {
-          // Bytes, which the server converts to the column's type as it converts its own text.
-          // A QByteArray over a string's data is never null, so "" stays "".
-          bound.push_back(
-              value ? QVariant(QByteArray(value->data(), static_cast<qsizetype>(value->size())))
-                    : QVariant(QMetaType::fromType<QByteArray>()));
+        std::vector<QVariant> params = bound_values;
+        if (!bound) {
+          for (const auto& value : values) {
+            // Bytes, which the server converts to the column's type as it converts its own
+            // text. A QByteArray over a string's data is never null, so "" stays "".
+            params.push_back(
+                value ? QVariant(QByteArray(value->data(), static_cast<qsizetype>(value->size())))
+                      : QVariant(QMetaType::fromType<QByteArray>()));
+          }
         }
-        bound.push_back(QVariant(static_cast<qlonglong>(policy_id)));
-        if (!update_.Execute(bound, error)) return Failed(update_, deadlock);
+        params.push_back(QVariant(static_cast<qlonglong>(policy_id)));
+        if (!update_.Execute(params, error)) return Failed(update_, deadlock);
         return true;
       },
       error);

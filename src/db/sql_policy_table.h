@@ -44,8 +44,16 @@ class SqlPolicyTable : public PolicyTable {
   // "-1.7976931348623157e308"), a DATETIME as "YYYY-MM-DD hh:mm:ss", an INT as its digits.
   // Layout: "<count>:" then per column "-" for NULL, or "<length>=" and exactly that many
   // bytes. Three columns "  C001", NULL and "" give "3:6=  C001-0=".
+  //
+  // With `before` of the same key, row `before->policy_id` is updated in one statement that
+  // matches it only while its written columns hold exactly what Post(before->row) wrote; then
+  // `write->earlier` is "=" and the same layout of those values as this table binds them (text
+  // as its bytes, a DOUBLE as its shortest exact decimal, a DATETIME as "YYYY-MM-DD hh:mm:ss"),
+  // which Restore binds again as Post bound them. Where the row holds anything else, Post goes
+  // on as without `before`.
   // On failure `*write` says nothing; requires `write` != nullptr.
-  bool Post(const PolicyRow& row, PolicyWrite* write, std::string* error) override;
+  bool Post(const PolicyRow& row, const PostedBefore* before, PolicyWrite* write,
+            std::string* error) override;
   // Deletes row `policy_id` (`inserted`) or writes `earlier` back into its written columns:
   // the server turns each value's text back into the column's type, so every value, NULL
   // included, is the one Post read. False with `*error` on a database failure, and on an
@@ -79,14 +87,15 @@ class SqlPolicyTable : public PolicyTable {
   bool Retrying(const std::function<bool(bool* deadlock, std::string* error)>& attempt,
                 std::string* error);
   // One attempt of Post.
-  bool PostOnce(const PolicyRow& row, PolicyWrite* write, bool* deadlock, std::string* error);
+  bool PostOnce(const PolicyRow& row, const PostedBefore* before, PolicyWrite* write,
+                bool* deadlock, std::string* error);
 
   QString connection_name_;
   // The statements of every posted row run on the client library (one round trip each):
   // update_: by PolicyID (Post, Restore); insert_: when no row matches; select_: the first
-  // matching row, locked. The rare ones stay Qt's: delete_: by PolicyID; holds_: row PolicyID,
-  // if it holds the values.
-  MysqlStatement update_, insert_, select_;
+  // matching row, locked; update_held_: by PolicyID while the row holds given values. The rare
+  // ones stay Qt's: delete_: by PolicyID; holds_: row PolicyID, if it holds the values.
+  MysqlStatement update_, insert_, select_, update_held_;
   std::optional<QSqlQuery> delete_, holds_;
   // True when the statements were prepared on the connection as it is now (a connection that
   // was opened again has a new handle).

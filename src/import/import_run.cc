@@ -531,6 +531,33 @@ namespace {
 // The test seam of the fault tests: QUILLMERE_PAUSE_AFTER_STORE_COMMIT=N stops the process
 // (SIGSTOP) after the Nth posted row's records are committed and before its Policy row is, so
 // a test can kill it exactly there.
+// Which line of this run last wrote each Policy key, as far as a fixed table remembers (2 MiB
+// whatever the file's size; a key that lost its slot is simply not known): a later row of the
+// same party then names that write, and the table can update the row without reading it.
+class LastWriteOfKey {
+ public:
+  std::optional<int64_t> Find(const PolicyRow& row) const {
+    const uint64_t hash = Hash(row);
+    const uint64_t slot = slots_[hash % kSlots];
+    if (slot >> 32 != Fingerprint(hash)) return std::nullopt;
+    return static_cast<int64_t>(slot & 0xffffffffu);
+  }
+  void Remember(const PolicyRow& row, int64_t line) {
+    if (line <= 0 || line > 0xffffffff) return;
+    const uint64_t hash = Hash(row);
+    slots_[hash % kSlots] = Fingerprint(hash) << 32 | static_cast<uint64_t>(line);
+  }
+
+ private:
+  static constexpr size_t kSlots = 1 << 18;
+  static uint64_t Hash(const PolicyRow& row) {
+    return std::hash<std::string>{}(row.AgyCode + '\0' + row.PolNum + '\0' +
+                                    std::to_string(row.PolSeq));
+  }
+  static uint64_t Fingerprint(uint64_t hash) { return (hash >> 32) | 1; }  // never 0: empty
+  std::vector<uint64_t> slots_ = std::vector<uint64_t>(kSlots, 0);
+};
+
 int64_t PauseAfterStoreCommit() {
   const char* value = std::getenv("QUILLMERE_PAUSE_AFTER_STORE_COMMIT");
   return value == nullptr ? 0 : std::atoll(value);
@@ -544,6 +571,14 @@ ImportOutcome ImportRun::PostRows(LoggingOperator& op, int copy_fd, RunJournal& 
   const DateTime run_time = run_time_;
   Posting posting(files_, op, [run_time] { return run_time; });
   posting.SeedNumbers(seed_je_, seed_inv_);
+  // A party's later rows name the Policy write of its earlier row; the table checks that the row
+  // still holds it.
+  LastWriteOfKey last_write;
+  posting.SetPostedBefore([&](const PolicyRow& policy) -> std::optional<PostedBefore> {
+    const std::optional<int64_t> line = last_write.Find(policy);
+    if (!line) return std::nullopt;
+    return journal.PostedPolicy(run_.id, *line);
+  });
   op.SetStatus("Processing");
   op.ProcessEvents();
   const int64_t pause_at = PauseAfterStoreCommit();
@@ -692,6 +727,7 @@ ImportOutcome ImportRun::PostRows(LoggingOperator& op, int copy_fd, RunJournal& 
     if (entry.policy) {
       *unconfirmed_line = line_number;
       *unconfirmed_policy_id = entry.policy_write.policy_id;
+      last_write.Remember(*entry.policy, line_number);
     }
   }
   if (reader.failure() != CsvLineReader::Failure::kNone) {

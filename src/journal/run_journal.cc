@@ -334,6 +334,31 @@ std::vector<int64_t> RunJournal::PostedLines(int64_t run_id) {
   return lines;
 }
 
+std::optional<::quillmere::PostedBefore> RunJournal::PostedPolicy(int64_t run_id, int64_t line) {
+  error_.clear();
+  sqlite3_stmt* stmt =
+      Statement("SELECT policy_row, policy_id FROM journal_rows WHERE run_id = ?1 AND line = ?2");
+  if (stmt == nullptr) return std::nullopt;
+  Reset reset{stmt};
+  sqlite3_bind_int64(stmt, 1, run_id);
+  sqlite3_bind_int64(stmt, 2, line);
+  const int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_DONE) return std::nullopt;
+  if (rc != SQLITE_ROW) {
+    Failed("be read");
+    return std::nullopt;
+  }
+  const std::optional<std::string> policy = ColumnOptional(stmt, 0);
+  if (!policy) return std::nullopt;
+  std::optional<PolicyRow> row = DecodePolicyRow(*policy);
+  if (!row) {
+    error_ = "the run journal holds a damaged Policy entry for line " + std::to_string(line) +
+             " of run " + std::to_string(run_id);
+    return std::nullopt;
+  }
+  return ::quillmere::PostedBefore{sqlite3_column_int64(stmt, 1), std::move(*row)};
+}
+
 std::vector<JournalRow> RunJournal::Rows(int64_t run_id, bool unconfirmed_only) {
   error_.clear();
   std::vector<JournalRow> rows;

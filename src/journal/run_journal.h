@@ -105,6 +105,9 @@ class RunJournal {
   std::optional<JournalRun> Unfinished(const std::string& agency, const std::string& hash);
   // The CSV lines a run posted, ascending.
   std::vector<int64_t> PostedLines(int64_t run_id);
+  // The Policy write of a run's line, as a later write to the same key can name it; nullopt when
+  // the line wrote no Policy row (or its entry cannot be read, which error() then says).
+  std::optional<::quillmere::PostedBefore> PostedPolicy(int64_t run_id, int64_t line);
   // The run's rows in line order, their record changes included; only the unconfirmed ones
   // when `unconfirmed_only`.
   std::vector<JournalRow> Rows(int64_t run_id, bool unconfirmed_only);

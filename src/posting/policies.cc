@@ -69,7 +69,9 @@ void Posting::AddPolicy(const std::string& sAgy, const std::string& sPolNum, std
   row.PolicyDate = *policy_date;
   std::string error;
   PolicyWrite write;
-  if (!table->Post(row, &write, &error)) {
+  const std::optional<PostedBefore> before =
+      posted_before_ ? posted_before_(row) : std::optional<PostedBefore>();
+  if (!table->Post(row, before ? &*before : nullptr, &write, &error)) {
     throw PostingStopped("The Policy row of [" + sPolNum + "] could not be written: " + error);
   }
   policy_write_ = PostedPolicy{std::move(row), std::move(write)};

@@ -114,6 +114,11 @@ class Posting {
   // Writes to a file that is not open (status 3, reported when the set was opened) are shown
   // and not counted: the row goes on without that record.
   int64_t failed_writes() const { return failed_writes_; }
+  // Asked before each Policy write: what this run wrote to the same key before, if the caller
+  // knows (the import asks its run journal). Unset: nothing.
+  void SetPostedBefore(std::function<std::optional<PostedBefore>(const PolicyRow&)> lookup) {
+    posted_before_ = std::move(lookup);
+  }
   // The Policy row written since the last call, for the run journal; nullopt when none.
   std::optional<PostedPolicy> TakePolicyWrite() { return std::exchange(policy_write_, {}); }
   int16_t failed_status() const { return failed_status_; }
@@ -150,6 +155,7 @@ class Posting {
   int16_t failed_status_ = 0;
   rJckiRec JckiRec_;  // the transaction line being built
   std::optional<PostedPolicy> policy_write_;
+  std::function<std::optional<PostedBefore>(const PolicyRow&)> posted_before_;
 };
 
 }  // namespace quillmere

@@ -92,7 +92,9 @@ class CountingPolicyTable : public PolicyTable {
     return true;
   }
   void Close() override {}
-  bool Post(const PolicyRow&, PolicyWrite*, std::string*) override { return false; }
+  bool Post(const PolicyRow&, const PostedBefore*, PolicyWrite*, std::string*) override {
+    return false;
+  }
   bool Restore(int64_t, bool, const std::string&, std::string*) override { return false; }
   bool Holds(int64_t, const PolicyRow&, bool*, std::string*) override { return false; }
   bool Begin(std::string*) override { return true; }

@@ -720,6 +720,65 @@ TEST_F(PolicyWriteTest, RestoreTakesAPostBack) {
   }
 }
 
+// A later row of the same party names the earlier row's write: the table updates the row in one
+// statement only while it holds exactly those values, and Restore then puts exactly those back.
+TEST_F(PolicyWriteTest, WriteNamedAsBeforeIsUpdatedOnlyWhileTheRowHoldsIt) {
+  PolicyRow first = Row("01", "BF-A");
+  first.CltNum = "\xe9t\xe9 ";  // 8-bit text and a trailing blank
+  first.CurrentPremium = 0.1 + 0.2;
+  first.TotalPremium = -1.7976931348623157e308;
+  first.WrittenAmt = 5e-324;
+  first.PolicyDate = Date{};                            // NULL dates
+  first.EntryDate = DateTime{{2024, 3, 10}, 2, 30, 0};  // a daylight-saving gap in many zones
+  PolicyRow second = Row("01", "BF-A");
+  second.InvNum = "second";
+  second.CurrentPremium = -12.34;
+  PolicyRow other_key = Row("01", "BF-B");
+  const struct {
+    const char* name;
+    std::vector<std::string> meanwhile;  // raw SQL between the two posts
+    const PolicyRow* next;
+    bool one_statement;  // earlier is "=" and the values of `first`
+    bool inserted;
+  } kCases[] = {
+      {"the row still holds the first write", {}, &second, true, false},
+      {"another program changed it",
+       {"UPDATE Policy SET CmpName = 'theirs'"},
+       &second,
+       false,
+       false},
+      {"another program removed it", {"DELETE FROM Policy"}, &second, false, true},
+      {"the same values again", {}, &first, false, false},
+      {"a write of another key", {}, &other_key, false, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    db_->Exec("DELETE FROM Policy");
+    ASSERT_TRUE(table_->Begin(&error_)) << error_;
+    const PolicyWrite written = Post(first);
+    ASSERT_TRUE(table_->Commit(&error_)) << error_;
+    for (const std::string& sql : c.meanwhile) db_->Exec(sql);
+    Snapshot();
+    const PostedBefore before{written.policy_id, first};
+    PolicyWrite write;
+    ASSERT_TRUE(table_->Begin(&error_)) << error_;
+    ASSERT_TRUE(table_->Post(*c.next, &before, &write, &error_)) << error_;
+    ASSERT_TRUE(table_->Commit(&error_)) << error_;
+    EXPECT_EQ(write.inserted, c.inserted);
+    EXPECT_EQ(!write.earlier.empty() && write.earlier.front() == '=', c.one_statement)
+        << write.earlier;
+    if (!c.inserted) {
+      EXPECT_EQ(write.policy_id, written.policy_id);
+    }
+    bool holds = false;
+    ASSERT_TRUE(table_->Holds(write.policy_id, *c.next, &holds, &error_)) << error_;
+    EXPECT_TRUE(holds);
+    // Taking the second write back gives the table exactly as it was before it.
+    ASSERT_TRUE(table_->Restore(write.policy_id, write.inserted, write.earlier, &error_)) << error_;
+    EXPECT_THAT(Changes(), ::testing::IsEmpty());
+  }
+}
+
 TEST_F(PolicyWriteTest, RestoreRefusesEarlierValuesItCannotRead) {
   db_->Exec(kRawRow);
   const PolicyWrite write = Post(Row("01", "BF-A"));
