@@ -176,6 +176,16 @@ std::string EncodeBound(const PolicyRow& row) {
   return out;
 }
 
+// Appends `text` read whole as a T; false when it is not one.
+template <typename T>
+bool PushNumber(std::string_view text, std::vector<QVariant>* values) {
+  T n{};
+  const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (ec != std::errc() || ptr != text.data() + text.size()) return false;
+  values->push_back(QVariant(n));
+  return true;
+}
+
 // EncodeBound's values back as Post binds them; false when one does not read as its column's
 // type.
 bool DecodeBound(const std::vector<std::optional<std::string_view>>& texts,
@@ -190,18 +200,13 @@ bool DecodeBound(const std::vector<std::optional<std::string_view>>& texts,
       continue;
     }
     const std::string_view text = *texts[i];
-    const char* end = text.data() + text.size();
     switch (type.id()) {
       case QMetaType::QString:
         values->push_back(TextValue(std::string(text)));
         break;
-      case QMetaType::Double: {
-        double d = 0;
-        const auto [ptr, ec] = std::from_chars(text.data(), end, d);
-        if (ec != std::errc() || ptr != end) return false;
-        values->push_back(QVariant(d));
+      case QMetaType::Double:
+        if (!PushNumber<double>(text, values)) return false;
         break;
-      }
       case QMetaType::QDateTime: {
         // Date and time apart: read as one local time, a time in a daylight-saving gap moves.
         const QString both = QString::fromStdString(std::string(text));
@@ -214,13 +219,9 @@ bool DecodeBound(const std::vector<std::optional<std::string_view>>& texts,
         values->push_back(QDateTime(date, time, Qt::UTC));
         break;
       }
-      case QMetaType::Int: {
-        int n = 0;
-        const auto [ptr, ec] = std::from_chars(text.data(), end, n);
-        if (ec != std::errc() || ptr != end) return false;
-        values->push_back(QVariant(n));
+      case QMetaType::Int:
+        if (!PushNumber<int>(text, values)) return false;
         break;
-      }
       default:
         return false;
     }
