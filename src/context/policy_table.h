@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "recfiles/encodings.h"
@@ -50,6 +51,13 @@ struct PolicyRow {
   std::string TagDesc = "Beginning Balance";
   std::string OverrideAnnualized = "N";
 };
+
+// A hash of the three columns that identify a Policy row (AgyCode, PolNum, PolSeq), for the
+// fixed tables that remember which keys a run wrote.
+inline uint64_t PolicyKeyHash(const PolicyRow& row) {
+  return std::hash<std::string>{}(row.AgyCode + '\0' + row.PolNum + '\0' +
+                                  std::to_string(row.PolSeq));
+}
 
 // What one Post did, as the run journal keeps it to complete or take back the write.
 struct PolicyWrite {

@@ -352,15 +352,6 @@ bool SqlPolicyTable::Ready() const {
          update_.connection() == MysqlHandle(Database());
 }
 
-uint64_t SqlPolicyTable::KeyHash(const PolicyRow& row) {
-  std::string key = row.AgyCode;
-  key += '\0';
-  key += row.PolNum;
-  key += '\0';
-  key += std::to_string(row.PolSeq);
-  return std::hash<std::string>{}(key);
-}
-
 void SqlPolicyTable::EndChain() {
   if (!chained_) return;
   chained_ = false;
@@ -443,7 +434,7 @@ bool SqlPolicyTable::PostOnce(const PolicyRow& row, const PostedBefore* before, 
   };
 
   if (known_.empty()) known_.assign(kKnownSlots, 0);
-  const uint64_t key_hash = KeyHash(row);
+  const uint64_t key_hash = PolicyKeyHash(row);
   const uint32_t hash = static_cast<uint32_t>(key_hash >> 32) | 1;  // never 0, the empty slot
   uint32_t& slot = known_[key_hash & (kKnownSlots - 1)];
   // The row this run wrote before, if it still holds exactly that: one statement, which also

@@ -77,7 +77,6 @@ class SqlPolicyTable : public PolicyTable {
   void Rollback() override;
 
  private:
-  static uint64_t KeyHash(const PolicyRow& row);
   QSqlDatabase Database() const;
   // Sends the transaction's BEGIN when Begin was called and nothing was sent since.
   bool StartTransaction(std::string* error);

@@ -537,23 +537,19 @@ namespace {
 class LastWriteOfKey {
  public:
   std::optional<int64_t> Find(const PolicyRow& row) const {
-    const uint64_t hash = Hash(row);
+    const uint64_t hash = PolicyKeyHash(row);
     const uint64_t slot = slots_[hash % kSlots];
     if (slot >> 32 != Fingerprint(hash)) return std::nullopt;
     return static_cast<int64_t>(slot & 0xffffffffu);
   }
   void Remember(const PolicyRow& row, int64_t line) {
     if (line <= 0 || line > 0xffffffff) return;
-    const uint64_t hash = Hash(row);
+    const uint64_t hash = PolicyKeyHash(row);
     slots_[hash % kSlots] = Fingerprint(hash) << 32 | static_cast<uint64_t>(line);
   }
 
  private:
   static constexpr size_t kSlots = 1 << 18;
-  static uint64_t Hash(const PolicyRow& row) {
-    return std::hash<std::string>{}(row.AgyCode + '\0' + row.PolNum + '\0' +
-                                    std::to_string(row.PolSeq));
-  }
   static uint64_t Fingerprint(uint64_t hash) { return (hash >> 32) | 1; }  // never 0: empty
   std::vector<uint64_t> slots_ = std::vector<uint64_t>(kSlots, 0);
 };
