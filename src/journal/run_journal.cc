@@ -275,6 +275,16 @@ std::vector<JournalRun> RunJournal::SelectRuns(const char* where_sql,
   return runs;
 }
 
+namespace {
+
+// The first run a selection found, if any.
+std::optional<JournalRun> First(std::vector<JournalRun> runs) {
+  if (runs.empty()) return std::nullopt;
+  return std::move(runs.front());
+}
+
+}  // namespace
+
 std::vector<JournalRun> RunJournal::Runs(const std::string& agency) {
   if (agency.empty()) return SelectRuns("GROUP BY r.run_id ORDER BY r.run_id", {});
   return SelectRuns("WHERE r.agency = ?1 GROUP BY r.run_id ORDER BY r.run_id", {agency});
@@ -282,33 +292,27 @@ std::vector<JournalRun> RunJournal::Runs(const std::string& agency) {
 
 std::optional<JournalRun> RunJournal::FindRun(int64_t id) {
   // The parameters are bound as BLOBs, which never equal an INTEGER: the id is cast back.
-  std::vector<JournalRun> runs =
-      SelectRuns("WHERE r.run_id = CAST(?1 AS INTEGER) GROUP BY r.run_id", {std::to_string(id)});
-  if (runs.empty()) return std::nullopt;
-  return runs.front();
+  return First(
+      SelectRuns("WHERE r.run_id = CAST(?1 AS INTEGER) GROUP BY r.run_id", {std::to_string(id)}));
 }
 
 std::optional<JournalRun> RunJournal::PostedBefore(const std::string& agency,
                                                    const std::string& hash) {
-  std::vector<JournalRun> runs = SelectRuns(
-      "WHERE r.agency = ?1 AND r.csv_hash = ?2 AND r.state <> 'undone'"
-      " GROUP BY r.run_id"
-      " HAVING COUNT(w.line) > 0 OR r.state IN ('posting', 'posted')"
-      " ORDER BY r.run_id DESC LIMIT 1",
-      {agency, hash});
-  if (runs.empty()) return std::nullopt;
-  return runs.front();
+  return First(
+      SelectRuns("WHERE r.agency = ?1 AND r.csv_hash = ?2 AND r.state <> 'undone'"
+                 " GROUP BY r.run_id"
+                 " HAVING COUNT(w.line) > 0 OR r.state IN ('posting', 'posted')"
+                 " ORDER BY r.run_id DESC LIMIT 1",
+                 {agency, hash}));
 }
 
 std::optional<JournalRun> RunJournal::Unfinished(const std::string& agency,
                                                  const std::string& hash) {
-  std::vector<JournalRun> runs = SelectRuns(
-      "WHERE r.agency = ?1 AND r.csv_hash = ?2"
-      " AND r.state IN ('posting', 'stopped')"
-      " GROUP BY r.run_id ORDER BY r.run_id DESC LIMIT 1",
-      {agency, hash});
-  if (runs.empty()) return std::nullopt;
-  return runs.front();
+  return First(
+      SelectRuns("WHERE r.agency = ?1 AND r.csv_hash = ?2"
+                 " AND r.state IN ('posting', 'stopped')"
+                 " GROUP BY r.run_id ORDER BY r.run_id DESC LIMIT 1",
+                 {agency, hash}));
 }
 
 std::vector<JournalRun> RunJournal::RunsToRecover() {
