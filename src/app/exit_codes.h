@@ -36,6 +36,7 @@ inline int ExitCode(ImportOutcome outcome) {
     case ImportOutcome::kAlreadyPosted:
       return kExitAlreadyPosted;
     case ImportOutcome::kRefused:
+    case ImportOutcome::kCancelled:  // the command line asks nothing; only a window cancels
       return kExitRefused;
   }
   return kExitSetupFailed;

@@ -13,6 +13,7 @@
 #include "context/logging_operator.h"
 #include "context/operator.h"
 #include "import/csv_reader.h"
+#include "import/preview.h"
 #include "journal/run_journal.h"
 #include "journal/store_lock.h"
 #include "posting/posting.h"
@@ -36,6 +37,10 @@ struct LoadOptions {
   bool date_given = false;
   bool je_given = false;
   bool inv_given = false;
+  // Set: after the guard, the run works out what it will post (ImportSummary::preview) and
+  // posts only when this returns true; false ends the run with kCancelled, nothing posted.
+  // Unset: the run posts without a preview.
+  std::function<bool(const Preview&)> approve;
 };
 
 // How an import or check ended; the programs map each to their exit code.
@@ -50,6 +55,7 @@ enum class ImportOutcome {
                    // nobody chose to resume or post it again; nothing posted
   kRefused,        // a resume that cannot be: nothing unfinished to resume, or values that
                    // differ from the run's own; nothing posted
+  kCancelled,      // the operator declined the preview; nothing posted
 };
 
 // One error line of pass 1: the CSV line it is about (the header is line 1; 0 for an error
@@ -87,6 +93,10 @@ struct ImportSummary {
   int64_t first_je_number = 0, first_inv_number = 0;
   // What the journal shows of an earlier run of this file, when the guard stopped the import.
   std::string earlier_run;
+  // What a clean file will post (Check, and Run with LoadOptions::approve); `previewed` says
+  // whether it was worked out.
+  Preview preview;
+  bool previewed = false;
 };
 
 class ImportRun {

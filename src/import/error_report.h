@@ -1,0 +1,41 @@
+// The pass-1 errors of a file as the operator fixes them: grouped by CSV line, printed with the
+// line number in front, or written as a CSV file to open in a spreadsheet.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "import/import_run.h"
+
+namespace quillmere {
+
+// The errors of one CSV line (line_number 0: about the whole file, such as too few document
+// numbers), in the order the check found them.
+struct ErrorLine {
+  int64_t line_number = 0;
+  std::vector<std::string> reasons;
+  std::string text;  // the line as read (control bytes shown as \xNN)
+  friend bool operator==(const ErrorLine&, const ErrorLine&) = default;
+};
+
+// Groups `errors` by line, lines in the order of their first error; whole-file errors stay at
+// the place the check found them.
+std::vector<ErrorLine> GroupErrors(const std::vector<Pass1Error>& errors);
+
+// The line the command line prints for one error: "line N: " + the run log's line; a
+// whole-file error has no prefix.
+std::string NumberedErrorLine(const Pass1Error& error);
+
+// The errors as a CSV file's text: the header row "Line","Reasons","GL","Name","SubType",
+// "Normal","Dept","Value", then one row per failing line (reasons joined with "; "; the six
+// fields of the line as written), every field quoted and a quote inside doubled; CR LF line
+// ends.
+std::string ErrorsCsv(const std::vector<Pass1Error>& errors);
+
+// Writes ErrorsCsv(errors) to `path` whole or not at all (an existing file is replaced only
+// once the new one is complete). False with `*error` saying why.
+bool WriteErrorsCsv(const std::string& path, const std::vector<Pass1Error>& errors,
+                    std::string* error);
+
+}  // namespace quillmere
