@@ -107,6 +107,10 @@ class PolicyTable {
   // may run twice). False with `*error` on a database failure.
   virtual bool Restore(int64_t policy_id, bool inserted, const std::string& earlier,
                        std::string* error) = 0;
+  // `*exists`: a row with the row's AgyCode, PolNum and PolSeq (matched as Post matches them)
+  // is there; read without a lock, for a posting that only counts what it would write. False
+  // with `*error` on a database failure.
+  virtual bool Exists(const PolicyRow& row, bool* exists, std::string* error) = 0;
   // `*holds`: row `policy_id` exists and its written columns hold what Post(row) wrote there,
   // compared as the table stores them. False with `*error` on a database failure.
   virtual bool Holds(int64_t policy_id, const PolicyRow& row, bool* holds, std::string* error) = 0;

@@ -321,6 +321,8 @@ bool SqlPolicyTable::Open(std::string* error) {
                                        QStringLiteral(" WHERE PolicyID = ? AND ") +
                                        same.join(QStringLiteral(" AND ")) +
                                        QStringLiteral(" AND PolSeq = ? AND ") + exact_key) &&
+      prepare_direct(exists_, QStringLiteral("SELECT PolicyID FROM ") + table + where +
+                                  QStringLiteral(" LIMIT 1")) &&
       prepare(remove,
               QStringLiteral("DELETE FROM ") + table + QStringLiteral(" WHERE PolicyID = ?")) &&
       prepare(holds, QStringLiteral("SELECT PolicyID FROM ") + table +
@@ -343,6 +345,7 @@ void SqlPolicyTable::Close() {
   insert_.Close();
   select_.Close();
   update_held_.Close();
+  exists_.Close();
   delete_.reset();
   holds_.reset();
 }
@@ -582,6 +585,29 @@ bool SqlPolicyTable::Holds(int64_t policy_id, const PolicyRow& row, bool* holds,
         if (!*holds && holds_->lastError().isValid()) return Failed(*holds_, deadlock, error);
         holds_->finish();
         return true;
+      },
+      error);
+}
+
+bool SqlPolicyTable::Exists(const PolicyRow& row, bool* exists, std::string* error) {
+  if (!Ready() && !Open(error)) return false;
+  return Retrying(
+      [&](bool* deadlock, std::string* error) {
+        *exists = false;
+        if (!StartTransaction(error)) return false;
+        const QVariant agency = TextValue(row.AgyCode);
+        const QVariant policy = TextValue(row.PolNum);
+        if (!exists_.Execute({agency, policy, QVariant(row.PolSeq), agency, policy}, error)) {
+          return Failed(exists_, deadlock);
+        }
+        std::vector<std::optional<std::string>> found;
+        *exists = exists_.Fetch(&found, error);
+        // A row the client library could not fetch must not pass for no row.
+        if (!*exists && !error->empty()) return Failed(exists_, deadlock);
+        // The statement's result is read to its end, so the next Execute starts clean.
+        while (exists_.Fetch(&found, error)) {
+        }
+        return error->empty();
       },
       error);
 }

@@ -66,6 +66,7 @@ class SqlPolicyTable : public PolicyTable {
   // exactly too. Inside Begin/Commit the row is read with a row lock, so a Restore that
   // follows a true answer restores the row that was checked.
   bool Holds(int64_t policy_id, const PolicyRow& row, bool* holds, std::string* error) override;
+  bool Exists(const PolicyRow& row, bool* exists, std::string* error) override;
 
   // The transaction starts with the first statement after Begin, so a line that posts no
   // Policy row costs no round trip, and Commit sends nothing for it. Commit opens the next
@@ -92,9 +93,10 @@ class SqlPolicyTable : public PolicyTable {
   QString connection_name_;
   // The statements of every posted row run on the client library (one round trip each):
   // update_: by PolicyID (Post, Restore); insert_: when no row matches; select_: the first
-  // matching row, locked; update_held_: by PolicyID while the row holds given values. The rare
+  // matching row, locked; update_held_: by PolicyID while the row holds given values; exists_:
+  // whether a row matches, unlocked (a preview asks it once per policy). The rare
   // ones stay Qt's: delete_: by PolicyID; holds_: row PolicyID, if it holds the values.
-  MysqlStatement update_, insert_, select_, update_held_;
+  MysqlStatement update_, insert_, select_, update_held_, exists_;
   std::optional<QSqlQuery> delete_, holds_;
   // True when the statements were prepared on the connection as it is now (a connection that
   // was opened again has a new handle).

@@ -82,9 +82,12 @@ void Posting::AddInvoice(const std::string& sWhere, const std::string& /*sInv*/,
   const InvoiceType& type = TypeOf(sWhere);
   const std::string inv = GetNextInvNum(AgyCode);
 
-  if (Trim(sClt).empty()) op_.ErrorWindow("Blank Clt [" + sClt + "] on JE [" + sJENum + "]");
-  if (Trim(sCmp).empty()) op_.ErrorWindow("Blank Cmp [" + sCmp + "] on JE [" + sJENum + "]");
-  if (Trim(sPrd).empty()) op_.ErrorWindow("Blank Prd [" + sPrd + "] on JE [" + sJENum + "]");
+  // A count of the writes shows no messages: the posting shows them when it writes.
+  if (counts_ == nullptr) {
+    if (Trim(sClt).empty()) op_.ErrorWindow("Blank Clt [" + sClt + "] on JE [" + sJENum + "]");
+    if (Trim(sCmp).empty()) op_.ErrorWindow("Blank Cmp [" + sCmp + "] on JE [" + sJENum + "]");
+    if (Trim(sPrd).empty()) op_.ErrorWindow("Blank Prd [" + sPrd + "] on JE [" + sJENum + "]");
+  }
 
   const double balance = dPrem;
   const double premium = 0.0;  // the invoice carries no money; the journal entry does

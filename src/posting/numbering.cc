@@ -1,5 +1,6 @@
 // Journal-entry and invoice numbering: the counter goes up by one before each draw and passes
 // over numbers that any line of the agency's transaction lines already uses.
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -22,7 +23,7 @@ Posting::Posting(ClientFileSet& files, Operator& op, std::function<DateTime()> n
 std::string Posting::TodayStored() const { return EncodeDate(now_().date); }
 
 int16_t Posting::Store(RecordFileHandle& file, const void* record) {
-  Status_ = file.ReplaceByKey(record);
+  Status_ = counts_ != nullptr ? CountWrite(file, record) : file.ReplaceByKey(record);
   // A file that could not be opened with the set was reported then; its writes are reported
   // one by one and the row goes on, as the host's programs do. Any other failure is the store
   // failing under an open file (full disk, I/O error): the import run rolls that row back.
@@ -31,6 +32,42 @@ int16_t Posting::Store(RecordFileHandle& file, const void* record) {
     failed_status_ = Status_;
   }
   return Status_;
+}
+
+int16_t Posting::CountWrite(RecordFileHandle& file, const void* record) {
+  if (!file.is_open()) return kStatusNotOpen;
+  const StandardFile* layout = nullptr;
+  for (const auto& [handle, standard] :
+       {std::pair{&files_.jcki(), &kJckiFile}, std::pair{&files_.desc(), &kDescFile},
+        std::pair{&files_.pol(), &kPolFile}, std::pair{&files_.ap(), &kApFile}}) {
+    if (handle == &file) layout = standard;
+  }
+  if (layout == nullptr) return kStatusNotOpen;  // no file of the set: nothing would be written
+  const std::string_view key(static_cast<const char*>(record), layout->key_length);
+  const bool known =
+      !counted_keys_
+           .insert(std::hash<std::string>{}(std::string(layout->name) + '\0' + std::string(key)))
+           .second;
+  // The record as its key finds it: the lookup reads the key's bytes from the record itself.
+  std::string found(file.record_length(), '\0');
+  const bool there = known || file.GetEqual(record, found.data()) == kStatusOk;
+  auto it = std::find_if(counts_->files.begin(), counts_->files.end(),
+                         [&](const WriteCounts::File& f) { return f.name == layout->name; });
+  if (it == counts_->files.end()) {
+    counts_->files.push_back({std::string(layout->name), 0, 0});
+    it = counts_->files.end() - 1;
+  }
+  ++(there ? it->replaced : it->inserted);
+  return kStatusOk;
+}
+
+bool Posting::CountPolicyWrite(PolicyTable& table, const PolicyRow& row, std::string* error) {
+  // A tag keeps the Policy keys apart from the record keys in the one set.
+  const bool known = !counted_keys_.insert(PolicyKeyHash(row) ^ 0x9e3779b97f4a7c15ull).second;
+  bool there = known;
+  if (!known && !table.Exists(row, &there, error)) return false;
+  ++(there ? counts_->policy_updated : counts_->policy_inserted);
+  return true;
 }
 
 bool Posting::DocumentExists(const std::string& sAgy, char type, const std::string& number) {

@@ -68,6 +68,12 @@ void Posting::AddPolicy(const std::string& sAgy, const std::string& sPolNum, std
   row.EntryDate = now;
   row.PolicyDate = *policy_date;
   std::string error;
+  if (counts_ != nullptr) {
+    if (!CountPolicyWrite(*table, row, &error)) {
+      throw PostingStopped("The Policy row of [" + sPolNum + "] could not be looked up: " + error);
+    }
+    return;
+  }
   PolicyWrite write;
   const std::optional<PostedBefore> before =
       posted_before_ ? posted_before_(row) : std::optional<PostedBefore>();

@@ -13,7 +13,9 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "context/client_files.h"
 #include "context/clock.h"
@@ -39,6 +41,18 @@ std::string BalanceForwardPolicyNumber(std::string_view stored_eff_date, std::st
 struct PostedPolicy {
   PolicyRow row;
   PolicyWrite write;
+};
+
+// What a posting that only counts its writes would have written (Posting::CountWritesOnly).
+struct WriteCounts {
+  struct File {
+    std::string name;  // the record file's name
+    int64_t inserted = 0;
+    int64_t replaced = 0;  // over a record of the same key, also one this posting wrote
+  };
+  std::vector<File> files;  // in the order first written
+  int64_t policy_inserted = 0;
+  int64_t policy_updated = 0;  // a key of the table, also one this posting wrote
 };
 
 class Posting {
@@ -122,6 +136,12 @@ class Posting {
   // The Policy row written since the last call, for the run journal; nullopt when none.
   std::optional<PostedPolicy> TakePolicyWrite() { return std::exchange(policy_write_, {}); }
   int16_t failed_status() const { return failed_status_; }
+  // From now on every record and Policy write is only counted into `*counts`, as an insert or
+  // a replace: the record file, the table and the keys this posting counted before are asked
+  // whether the key is there. Everything else runs as in a posting that writes: the numbers
+  // drawn, the checks, the failures it stops at; only the run log gets no lines. The keys
+  // written are remembered as 64-bit hashes (8 bytes and the set's overhead per write).
+  void CountWritesOnly(WriteCounts* counts) { counts_ = counts; }
 
  private:
   // The dates in the stored form, then one invoice of type `sWhere` with the class " BF", the
@@ -143,7 +163,15 @@ class Posting {
   int16_t Store(RecordFileHandle& file, const void* record);
   // Stores JckiRec_; a failure is shown as "<what> Unable to update Jcki file jcki, status is N".
   void StoreJckiLine(const std::string& what);
-  void Log(const std::string& line) { files_.log().Line(line); }
+  void Log(const std::string& line) {
+    if (counts_ == nullptr) files_.log().Line(line);
+  }
+  // CountWritesOnly: counts the write of `record` to `file`; the status a write would give
+  // for a file that is not open, else 0.
+  int16_t CountWrite(RecordFileHandle& file, const void* record);
+  // CountWritesOnly: counts the Policy write of `row`; false with `*error` when the table
+  // could not be asked.
+  bool CountPolicyWrite(PolicyTable& table, const PolicyRow& row, std::string* error);
 
   ClientFileSet& files_;
   Operator& op_;
@@ -156,6 +184,8 @@ class Posting {
   rJckiRec JckiRec_;  // the transaction line being built
   std::optional<PostedPolicy> policy_write_;
   std::function<std::optional<PostedBefore>(const PolicyRow&)> posted_before_;
+  WriteCounts* counts_ = nullptr;
+  std::unordered_set<uint64_t> counted_keys_;  // record and Policy keys counted so far
 };
 
 }  // namespace quillmere

@@ -97,6 +97,7 @@ class CountingPolicyTable : public PolicyTable {
   }
   bool Restore(int64_t, bool, const std::string&, std::string*) override { return false; }
   bool Holds(int64_t, const PolicyRow&, bool*, std::string*) override { return false; }
+  bool Exists(const PolicyRow&, bool*, std::string*) override { return false; }
   bool Begin(std::string*) override { return true; }
   bool Commit(std::string*) override { return true; }
   void Rollback() override {}
