@@ -12,6 +12,7 @@
 #include <random>
 
 #include "context/logging_operator.h"
+#include "context/sub_ledger_kinds.h"
 #include "journal/recovery.h"
 #include "journal/store_lock.h"
 #include "recfiles/CBtrvKafImport.h"
@@ -20,12 +21,6 @@
 
 namespace quillmere {
 namespace {
-
-// Sub-ledger type names by the last digit of "000".."009".
-constexpr std::array<std::string_view, 10> kSubLedgerNames = {
-    "None",       "Clients",   "Producer",    "Company/Vendor", "Agency",
-    "Department", "ClassCode", "Transaction", "GL Code",        "Bank",
-};
 
 constexpr std::string_view kHeaderLine =
     "\"GL\",\"Name\",\"SubType\",\"Normal\",\"Dept\",\"Value\"";

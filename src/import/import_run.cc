@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 
+#include "context/sub_ledger_kinds.h"
 #include "import/csv_file.h"
 #include "import/csv_reader.h"
 #include "import/lookups.h"
@@ -22,9 +24,50 @@ std::string Pass1Error::RunLogLine() const {
   return line_number == 0 ? reason : reason + " in line [" + line + "]";
 }
 
+std::string OutcomeStatus(ImportOutcome outcome) {
+  switch (outcome) {
+    case ImportOutcome::kClean:
+      return "Checked: no errors; nothing was posted";
+    case ImportOutcome::kPosted:
+      return "Done!";
+    case ImportOutcome::kErrors:
+      return "Errors found; nothing was posted";
+    case ImportOutcome::kSetupFailed:
+      return "Not started; nothing was posted";
+    case ImportOutcome::kStopped:
+      return "Stopped; see the message for what is posted";
+    case ImportOutcome::kAlreadyPosted:
+      return "Posted before; nothing was posted";
+    case ImportOutcome::kRefused:
+      return "Refused; nothing was posted";
+    case ImportOutcome::kCancelled:
+      return "Cancelled at the preview; nothing was posted";
+  }
+  return "";
+}
+
 namespace {
 
 constexpr int64_t kLastNumber = 999999;
+
+// A SubType that is still the template's name of the account's sub-ledger kind ("Bank"):
+// "None" becomes no code, every other name would be stored as a code.
+bool IsKindName(const std::string& sgl) {
+  if (sgl.empty()) return false;
+  for (const std::string_view name : kSubLedgerNames) {
+    if (name != "None" && AsciiLower(name) == AsciiLower(sgl)) return true;
+  }
+  return false;
+}
+
+// "about 3 min left": the time the rows left will take at the pace so far.
+std::string TimeLeft(double seconds) {
+  if (seconds < 60) return "less than a minute left";
+  const auto minutes = static_cast<int64_t>(seconds / 60 + 0.5);
+  if (minutes < 60) return "about " + std::to_string(minutes) + " min left";
+  return "about " + std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) +
+         " min left";
+}
 
 bool IsControlAccount(const std::string& gl) {
   return gl == "1120" || gl == "1130" || gl == "2110" || gl == "2120";
@@ -98,13 +141,16 @@ bool ImportRun::Start(const ImportRequest& request, LoggingOperator& op, bool po
   first_inv_ = static_cast<int32_t>(request.first_inv_number);
   sAgy_ = LeftPad(request.agency_code, 2);
   sEffDate_ = FormatShortDate(*ParseDate(request.posting_date));
-  files_.log().Line("Posting Balances Effective [" + sEffDate_ + "]");
+  files_.log().Line(post ? "Posting Balances Effective [" + sEffDate_ + "]"
+                         : "Checking Balances Effective [" + sEffDate_ + "] (nothing posted)");
   sFileName_ = request.csv_path;
   return true;
 }
 
 ImportOutcome ImportRun::Pass1(LoggingOperator& op, CsvLineReader& reader, uint64_t total) {
   RunLog& log = files_.log();
+  accounts_.clear();
+  parties_.clear();
   int64_t line_number = 0;
   std::string line;
   // Control bytes are shown as \xNN, so that a line of the run log is one line and shows what
@@ -162,7 +208,10 @@ ImportOutcome ImportRun::Pass1(LoggingOperator& op, CsvLineReader& reader, uint6
     }
     // The amount's text is checked on every row: "0,50" is not a zero row.
     const std::optional<std::string> amount_problem = AmountTextProblem(row);
-    if (*amount == 0 && !amount_problem) continue;
+    if (*amount == 0 && !amount_problem) {
+      ++summary_.preview.zero_rows;
+      continue;
+    }
     if (!AmountFitsField(*amount)) error_line("Amount out of range (" + row.amount_text + ")");
     if (amount_problem) error_line(*amount_problem);
     for (const auto& [name, field] :
@@ -194,6 +243,24 @@ ImportOutcome ImportRun::Pass1(LoggingOperator& op, CsvLineReader& reader, uint6
     }
     ++je_needed_;
     if (IsControlAccount(row.gl)) ++inv_needed_;
+    // The trial balance: only a clean file shows it, so an amount that did not convert counts
+    // for nothing here.
+    if (!AmountFitsField(*amount)) continue;
+    AccountTotal& account = accounts_[row.gl];
+    account.gl = row.gl;
+    ++account.rows;
+    const int64_t cents = AmountCents(*amount);
+    (cents >= 0 ? account.debit_cents : account.credit_cents) += cents >= 0 ? cents : -cents;
+    if (IsControlAccount(row.gl)) {
+      account.control = true;
+      ++parties_[row.gl][sgl];
+    } else if (IsKindName(row.sgl)) {
+      summary_.preview.warnings.push_back(
+          {PreviewWarning::Kind::kKindName, line_number,
+           "SubType [" + row.sgl_as_written + "] of GL " + row.gl +
+               " is the template's name of the sub-ledger kind, not a code; it would be "
+               "stored as the sub-ledger code"});
+    }
   }
   if (reader.failure() != CsvLineReader::Failure::kNone) {
     const std::string at = " at line " + std::to_string(line_number + 1) + ": ";
@@ -238,7 +305,7 @@ void ImportRun::CheckNumbers(LoggingOperator& op, int32_t first_je, int32_t firs
                 numbering.FreeInvNumbers(sAgy_, first_inv, inv_needed), inv_needed, "invoices");
 }
 
-void ImportRun::End(LoggingOperator& op) {
+void ImportRun::End(LoggingOperator& op, ImportOutcome outcome) {
   summary_.messages = op.messages();
   RunLog& log = files_.log();
   if (op.messages() > 0) {
@@ -248,7 +315,7 @@ void ImportRun::End(LoggingOperator& op) {
   }
   log.Line("All done");
   log.Close();
-  op.SetStatus("Done!");
+  op.SetStatus(OutcomeStatus(outcome));
 }
 
 ImportOutcome ImportRun::Check(const ImportRequest& request) {
@@ -393,11 +460,23 @@ ImportOutcome ImportRun::Guard(LoggingOperator& op, const LoadOptions& load) {
   CheckNumbers(op, seed_je_, seed_inv_, std::max<int64_t>(0, je_needed_ - run_.rows),
                std::max<int64_t>(0, inv_needed_ - run_.invoice_rows));
   if (!summary_.errors.empty()) {
-    const std::string log_path = files_.log().path();
-    op.ErrorWindow("Errors found in input file. See " + log_path);
+    ReportErrors(op);
     return ImportOutcome::kErrors;
   }
   return ImportOutcome::kClean;
+}
+
+void ImportRun::ReportErrors(LoggingOperator& op) {
+  const std::string log_path = files_.log().path();
+  const std::string message = "Errors found in input file. See " + log_path;
+  if (errors_shown_by_caller_) {
+    files_.log().Line(message);  // the caller shows the errors its own way
+    files_.log().Flush();
+    return;
+  }
+  op.ErrorWindow(message);
+  files_.log().Flush();
+  op.Launch(log_path);
 }
 
 ImportOutcome ImportRun::Passes(const ImportRequest& request, bool post, const LoadOptions& load) {
@@ -415,20 +494,20 @@ ImportOutcome ImportRun::Passes(const ImportRequest& request, bool post, const L
     if (!message.empty()) op.ErrorWindow(message);
     files_.log().Close();
     lock_.Release();
+    op.SetStatus(OutcomeStatus(ImportOutcome::kSetupFailed));
     return ImportOutcome::kSetupFailed;
   };
   uint64_t total = 0;
   std::string reason;
   UniqueFd csv = OpenCsvFile(sFileName_, &total, &reason);
   if (!csv) return setup_failed(sFileName_ + " not found" + (reason.empty() ? "" : ": " + reason));
-  UniqueFd copy;
-  if (post) {
-    copy_folder_ = PrivateCopyFolder();
-    copy = CreatePrivateCopy(copy_folder_, &reason);
-    if (!copy) {
-      return setup_failed("No private copy of " + sFileName_ + " could be made in " + copy_folder_ +
-                          ": " + reason + "; nothing was posted.");
-    }
+  // Pass 2 and the preview read the bytes pass 1 checked, from a private copy. A check that
+  // cannot make one reads the file again for its preview.
+  copy_folder_ = PrivateCopyFolder();
+  UniqueFd copy = CreatePrivateCopy(copy_folder_, &reason);
+  if (!copy && post) {
+    return setup_failed("No private copy of " + sFileName_ + " could be made in " + copy_folder_ +
+                        ": " + reason + "; nothing was posted.");
   }
 
   ImportOutcome outcome;
@@ -444,8 +523,10 @@ ImportOutcome ImportRun::Passes(const ImportRequest& request, bool post, const L
     outcome = Pass1(op, reader, total);
     content_size_ = reader.size();
   }
-  csv.reset();  // pass 2 reads the copy only
+  if (copy) csv.reset();  // pass 2 reads the copy only
   if (outcome == ImportOutcome::kSetupFailed) return setup_failed("");
+  seed_je_ = first_je_;
+  seed_inv_ = first_inv_;
   if (outcome == ImportOutcome::kClean && post) {
     outcome = Guard(op, load);
     if (outcome == ImportOutcome::kSetupFailed) return setup_failed("");
@@ -453,19 +534,154 @@ ImportOutcome ImportRun::Passes(const ImportRequest& request, bool post, const L
   summary_.posting_date = sEffDate_;
   summary_.first_je_number = first_je_;
   summary_.first_inv_number = first_inv_;
+  if (outcome == ImportOutcome::kClean && (!post || load.approve)) {
+    outcome = WorkOutPreview(op, copy ? copy.get() : csv.get());
+    if (outcome == ImportOutcome::kClean && post) {
+      op.SetStatus("Waiting for the preview to be approved");
+      if (!load.approve(summary_.preview)) {
+        files_.log().Line("Cancelled at the preview; nothing was posted");
+        outcome = ImportOutcome::kCancelled;
+      }
+    }
+  }
   if (outcome == ImportOutcome::kStopped) {
     files_.log().Line(summary_.stopped_by_operator);
   } else if (outcome == ImportOutcome::kErrors) {
-    const std::string log_path = files_.log().path();
-    if (!summary_.resumed) op.ErrorWindow("Errors found in input file. See " + log_path);
-    files_.log().Flush();
-    op.Launch(log_path);
+    if (!summary_.resumed) ReportErrors(op);
   } else if (outcome == ImportOutcome::kClean && post) {
     outcome = Pass2(op, copy.get());
   }
-  End(op);
+  End(op, outcome);
   lock_.Release();
   return outcome;
+}
+
+ImportOutcome ImportRun::WorkOutPreview(LoggingOperator& op, int copy_fd) {
+  Preview& preview = summary_.preview;
+  preview.rows = summary_.rows;
+  preview.already_posted = static_cast<int64_t>(posted_lines_.size());
+  preview.accounts.clear();
+  preview.debit_cents = preview.credit_cents = 0;
+  for (auto& [gl, account] : accounts_) {
+    if (account.control) {
+      const auto& parties = parties_[gl];
+      account.parties = static_cast<int64_t>(parties.size());
+      account.shared_parties = std::count_if(parties.begin(), parties.end(),
+                                             [](const auto& party) { return party.second > 1; });
+    }
+    preview.debit_cents += account.debit_cents;
+    preview.credit_cents += account.credit_cents;
+    preview.accounts.push_back(account);
+  }
+  std::vector<PreviewWarning> row_warnings = std::move(preview.warnings);
+  preview.warnings.clear();
+  if (preview.net_cents() != 0) {
+    preview.warnings.push_back(
+        {PreviewWarning::Kind::kOutOfBalance, 0,
+         "The file is out of balance by " + FormatCents(preview.net_cents()) + ": debits " +
+             FormatCents(preview.debit_cents) + ", credits " + FormatCents(preview.credit_cents) +
+             ". It posts as it is; a conversion loaded in several files balances only in all "
+             "of them together"});
+  }
+  if (preview.accounts.empty()) {
+    preview.warnings.push_back({PreviewWarning::Kind::kNoAmount, 0,
+                                "No row of the file has an amount: the posting would post "
+                                "nothing"});
+  }
+  for (PreviewWarning& warning : row_warnings) preview.warnings.push_back(std::move(warning));
+
+  // The posting itself, over the same lines in the same order, with its writes counted.
+  op.SetStatus("Working out what will be posted");
+  op.ProcessEvents();
+  if (::lseek(copy_fd, 0, SEEK_SET) != 0) {
+    op.ErrorWindow("The checked copy of " + sFileName_ +
+                   " could not be read: " + std::strerror(errno) + "; nothing was posted.");
+    return ImportOutcome::kSetupFailed;
+  }
+  const DateTime run_time = run_time_;
+  Posting posting(files_, op, [run_time] { return run_time; });
+  posting.SeedNumbers(seed_je_, seed_inv_);
+  WriteCounts counts;
+  posting.CountWritesOnly(&counts);
+  const int64_t total = summary_.rows - preview.already_posted;
+  int64_t done = 0;
+  struct SharedReads {
+    SharedReads() { (void)BeginRecordReads(); }
+    ~SharedReads() { EndRecordReads(); }
+  } shared_reads;
+  CsvLineReader reader(copy_fd);
+  std::string line;
+  int64_t line_number = 0;
+  if (reader.NextLine(&line)) line_number = 1;  // the header
+  auto posted_line = posted_lines_.begin();
+  while (reader.NextLine(&line)) {
+    ++line_number;
+    while (posted_line != posted_lines_.end() && *posted_line < line_number) ++posted_line;
+    if (posted_line != posted_lines_.end() && *posted_line == line_number) continue;
+    if (++done % 512 == 0) {
+      op.ShowProgress(done, total);
+      if (op.StopRequested()) {
+        summary_.stopped_by_operator =
+            "Stopped by the operator while working out what will be posted, before line " +
+            std::to_string(line_number) + "; nothing was posted.";
+        return ImportOutcome::kStopped;
+      }
+    }
+    const CsvRow row = ReadRow(line);
+    const std::optional<double> amount = ParseAmount(row.amount_text);
+    if (!amount || *amount == 0) continue;
+    const int32_t je_before = posting.iJENum(), inv_before = posting.iInvNum();
+    try {
+      PostRow(posting, row, *amount);
+    } catch (const std::exception& e) {
+      Pass1Error& error = summary_.errors.emplace_back(
+          Pass1Error{line_number, std::string("The posting would stop at this line: ") + e.what(),
+                     ShowControlBytes(line)});
+      files_.log().Line(error.RunLogLine());
+      return ImportOutcome::kErrors;
+    }
+    if (posting.iJENum() != je_before) {
+      if (preview.first_je == 0) preview.first_je = posting.iJENum();
+      preview.last_je = posting.iJENum();
+    }
+    if (posting.iInvNum() != inv_before) {
+      if (preview.first_inv == 0) preview.first_inv = posting.iInvNum();
+      preview.last_inv = posting.iInvNum();
+    }
+  }
+  if (reader.failure() != CsvLineReader::Failure::kNone) {
+    op.ErrorWindow("The checked copy of " + sFileName_ + " could not be read (" +
+                   std::strerror(reader.failure_errno()) + "); nothing was posted.");
+    return ImportOutcome::kSetupFailed;
+  }
+  op.ShowProgress(total, total);
+  preview.record_writes.clear();
+  // In the order of the client file set, whatever order the posting wrote them in.
+  for (const StandardFile& file : kImportFiles) {
+    for (const WriteCounts::File& counted : counts.files) {
+      if (counted.name == file.name) {
+        preview.record_writes.push_back({counted.name, counted.inserted, counted.replaced});
+      }
+    }
+  }
+  preview.policy_inserted = counts.policy_inserted;
+  preview.policy_updated = counts.policy_updated;
+  summary_.previewed = true;
+  return ImportOutcome::kClean;
+}
+
+void ImportRun::PostRow(Posting& posting, const CsvRow& row, double amount) {
+  if (row.gl == "1120") {
+    posting.Set1120Balance(sAgy_, "", "", row.gl, row.sgl, sEffDate_, row.dpt, amount);
+  } else if (row.gl == "1130") {
+    posting.Set1130Balance(sAgy_, "", "", row.gl, row.sgl, sEffDate_, row.dpt, amount);
+  } else if (row.gl == "2110") {
+    posting.Set2110Balance(sAgy_, "", "", row.gl, row.sgl, sEffDate_, row.dpt, amount);
+  } else if (row.gl == "2120") {
+    posting.Set2120Balance(sAgy_, "", "", row.sgl, sEffDate_, row.dpt, amount);
+  } else {
+    posting.AddSingleJE(sAgy_, "", row.gl, row.sgl, sEffDate_, row.dpt, amount);
+  }
 }
 
 ImportOutcome ImportRun::Pass2(LoggingOperator& op, int copy_fd) {
@@ -518,10 +734,6 @@ ImportOutcome ImportRun::Pass2(LoggingOperator& op, int copy_fd) {
                          FormatJournalTime(NowLocal()))) {
       (void)transaction.Commit();
     }
-  }
-  if (outcome == ImportOutcome::kPosted) {
-    op.SetStatus("Done!");
-    op_.ErrorWindow("You need to rebuild control totals and migrate accounting");
   }
   return outcome;
 }
@@ -618,12 +830,26 @@ ImportOutcome ImportRun::PostRows(LoggingOperator& op, int copy_fd, RunJournal& 
     if (table != nullptr) table->Rollback();
   };
   auto posted_line = posted_lines_.begin();
+  // Progress: the lines this posting handles, zero rows included.
+  const int64_t total = summary_.rows - static_cast<int64_t>(posted_lines_.size());
+  int64_t done = 0;
+  const auto started = std::chrono::steady_clock::now();
   while (reader.NextLine(&line)) {
     ++line_number;
     while (posted_line != posted_lines_.end() && *posted_line < line_number) ++posted_line;
     if (posted_line != posted_lines_.end() && *posted_line == line_number) continue;
     const CsvRow row = ReadRow(line);
-    op.SetStatus("Pass 2: Import [" + row.gl + "][" + row.sgl_as_written + "]");
+    ++done;
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    // The pace is known once the first rows are posted; before that no guess is shown.
+    const std::string time_left = elapsed >= 1 && done > 1
+                                      ? ", " + TimeLeft(elapsed / static_cast<double>(done - 1) *
+                                                        static_cast<double>(total - done + 1))
+                                      : "";
+    op.SetStatus("Pass 2: Import [" + row.gl + "][" + row.sgl_as_written + "] row " +
+                 std::to_string(done) + " of " + std::to_string(total) + time_left);
+    op.ShowProgress(done - 1, total);
     op.ProcessEvents();
     if (op.StopRequested()) return stopped_by_operator();
     const std::optional<double> amount = ParseAmount(row.amount_text);
@@ -653,17 +879,7 @@ ImportOutcome ImportRun::PostRows(LoggingOperator& op, int copy_fd, RunJournal& 
       return stop("the Policy table's transaction could not be started: " + db_error);
     }
     try {
-      if (row.gl == "1120") {
-        posting.Set1120Balance(sAgy_, "", "", row.gl, row.sgl, sEffDate_, row.dpt, *amount);
-      } else if (row.gl == "1130") {
-        posting.Set1130Balance(sAgy_, "", "", row.gl, row.sgl, sEffDate_, row.dpt, *amount);
-      } else if (row.gl == "2110") {
-        posting.Set2110Balance(sAgy_, "", "", row.gl, row.sgl, sEffDate_, row.dpt, *amount);
-      } else if (row.gl == "2120") {
-        posting.Set2120Balance(sAgy_, "", "", row.sgl, sEffDate_, row.dpt, *amount);
-      } else {
-        posting.AddSingleJE(sAgy_, "", row.gl, row.sgl, sEffDate_, row.dpt, *amount);
-      }
+      PostRow(posting, row, *amount);
     } catch (const std::exception& e) {
       (void)posting.TakePolicyWrite();
       roll_back();
@@ -726,6 +942,7 @@ ImportOutcome ImportRun::PostRows(LoggingOperator& op, int copy_fd, RunJournal& 
       last_write.Remember(*entry.policy, line_number);
     }
   }
+  op.ShowProgress(total, total);
   if (reader.failure() != CsvLineReader::Failure::kNone) {
     op.ErrorWindow("Posting stopped at line " + std::to_string(line_number + 1) +
                    ": the checked copy of " + sFileName_ + " could not be read (" +

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "context/client_files.h"
@@ -20,6 +22,10 @@
 #include "startup/run_values.h"
 
 namespace quillmere {
+
+// What an operator is reminded of once a posting ran: the import does neither.
+inline constexpr char kPostingReminder[] =
+    "You need to rebuild control totals and migrate accounting";
 
 // What an import runs with: the run values the operator gave (startup/run_values.h).
 using ImportRequest = RunValues;
@@ -40,7 +46,7 @@ struct LoadOptions {
   // Set: after the guard, the run works out what it will post (ImportSummary::preview) and
   // posts only when this returns true; false ends the run with kCancelled, nothing posted.
   // Unset: the run posts without a preview.
-  std::function<bool(const Preview&)> approve;
+  std::function<bool(const Preview&)> approve = nullptr;
 };
 
 // How an import or check ended; the programs map each to their exit code.
@@ -57,6 +63,10 @@ enum class ImportOutcome {
                    // differ from the run's own; nothing posted
   kCancelled,      // the operator declined the preview; nothing posted
 };
+
+// The status line's text at the end of a check or import that ended with `outcome`: "Done!"
+// only after a posting that ran to its end.
+std::string OutcomeStatus(ImportOutcome outcome);
 
 // One error line of pass 1: the CSV line it is about (the header is line 1; 0 for an error
 // about the whole file, such as too few document numbers), why, and that line's text.
@@ -121,6 +131,10 @@ class ImportRun {
   // same store is refused (kSetupFailed) while it runs.
   ImportOutcome Run(const ImportRequest& request, const LoadOptions& load = {});
 
+  // The caller shows pass 1's errors itself (the window's error table): the run then only
+  // writes "Errors found in input file" to the run log, without a message or opening the log.
+  void set_errors_shown_by_caller(bool shown) { errors_shown_by_caller_ = shown; }
+
   // What the last Check or Run did.
   const ImportSummary& summary() const { return summary_; }
 
@@ -139,12 +153,21 @@ class ImportRun {
                     int64_t inv_needed);
   // After a clean pass 1 of an import: the second-load guard and the resume. kClean to post.
   ImportOutcome Guard(LoggingOperator& op, const LoadOptions& load);
+  // After a clean pass 1 (and the guard): the posting's writes counted, not made, over the
+  // lines of `copy_fd` that pass 2 would post, into summary_.preview. kClean; kErrors when a
+  // line would stop the posting (its error line is added); kStopped on request.
+  ImportOutcome WorkOutPreview(LoggingOperator& op, int copy_fd);
   // Posts the lines of `copy_fd`, read from its start.
   ImportOutcome Pass2(LoggingOperator& op, int copy_fd);
   // The rows of pass 2 (Pass2 keeps the run journal's state around them).
   ImportOutcome PostRows(LoggingOperator& op, int copy_fd, RunJournal& journal,
                          int64_t* unconfirmed_line, int64_t* unconfirmed_policy_id);
-  void End(LoggingOperator& op);
+  void End(LoggingOperator& op, ImportOutcome outcome);
+  // The posting routine of the row's GL account, as pass 2 calls it.
+  void PostRow(Posting& posting, const CsvRow& row, double amount);
+  // "Errors found in input file" in the run log, and shown with the log opened unless the
+  // caller shows the errors itself.
+  void ReportErrors(LoggingOperator& op);
 
   ClientFileSet& files_;
   Operator& op_;
@@ -165,6 +188,10 @@ class ImportRun {
   std::vector<int64_t> posted_lines_;   // a resume skips these lines
   int32_t seed_je_ = 0, seed_inv_ = 0;  // the numbers pass 2 draws above
   bool skip_number_check_ = false;      // a resume checks its numbers after the guard
+  bool errors_shown_by_caller_ = false;
+  // Pass 1's sums for the preview: per GL, and per control account the rows of each party.
+  std::map<std::string, AccountTotal> accounts_;
+  std::map<std::string, std::unordered_map<std::string, int64_t>> parties_;
 };
 
 }  // namespace quillmere

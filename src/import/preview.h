@@ -25,9 +25,9 @@ struct AccountTotal {
 
 // The writes the posting makes to one record file.
 struct RecordFileWrites {
-  std::string file;       // the record file's name, as the client file set opens it
-  int64_t inserted = 0;   // records with a key not there before
-  int64_t replaced = 0;   // records written over one with the same key (also one of this run)
+  std::string file;      // the record file's name, as the client file set opens it
+  int64_t inserted = 0;  // records with a key not there before
+  int64_t replaced = 0;  // records written over one with the same key (also one of this run)
   friend bool operator==(const RecordFileWrites&, const RecordFileWrites&) = default;
 };
 

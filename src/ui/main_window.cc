@@ -340,6 +340,7 @@ void TForm1::LoadCSVClick() {
   RunScope run(this);
   const ImportOutcome outcome = import_run_.Run(request);
   const ImportSummary& summary = import_run_.summary();
+  if (outcome == ImportOutcome::kPosted) ErrorWindow(kPostingReminder);
   if (summary.resumed) {
     // A resumed run posts with its own date and numbers: the boxes show what was used.
     if (const std::optional<Date> date = ParseDate(summary.posting_date)) {

@@ -56,9 +56,11 @@ TEST_F(Pass1Test, CleanFileLogsNoErrors) {
       "\"4000\",\"Commission\",\"None\",\"Credit\",\"GA\",\"0.0\",\r\n");
   EXPECT_EQ(outcome, ImportOutcome::kClean);
   EXPECT_THAT(op_.errors, IsEmpty());
-  EXPECT_THAT(RunLogLines(), ElementsAre("Pass1, error scan",
-                                         "Posting Balances Effective [12/31/2024]", "All done"));
-  EXPECT_THAT(op_.statuses, ElementsAre("Pass 1: Error Scan", "Done!"));
+  EXPECT_THAT(RunLogLines(),
+              ElementsAre("Pass1, error scan",
+                          "Checking Balances Effective [12/31/2024] (nothing posted)", "All done"));
+  EXPECT_THAT(op_.statuses, ElementsAre("Pass 1: Error Scan", "Working out what will be posted",
+                                        "Checked: no errors; nothing was posted"));
 }
 
 TEST_F(Pass1Test, EveryKindOfErrorIsOneLineInRowOrder) {
@@ -80,7 +82,7 @@ TEST_F(Pass1Test, EveryKindOfErrorIsOneLineInRowOrder) {
   EXPECT_THAT(RunLogLines(),
               ElementsAreArray({
                   std::string("Pass1, error scan"),
-                  std::string("Posting Balances Effective [12/31/2024]"),
+                  std::string("Checking Balances Effective [12/31/2024] (nothing posted)"),
                   "Unable to convert (abc) to floating point in line [" + rows[0] + "]",
                   "Unable to convert (abc) to floating point in line [" + rows[1] + "]",
                   "GL not found [9999" + in(1),
@@ -147,9 +149,9 @@ TEST_F(Pass1Test, CheckAgainAfterTheFileIsFixedWritesALogOfItsOwn) {
             ImportOutcome::kClean);
   EXPECT_THAT(run_.summary().errors, IsEmpty());
   EXPECT_EQ(run_.summary().run_log, dir_.File("balances_T_2.txt"));
-  EXPECT_THAT(
-      RunLogLines("balances_T_2.txt"),
-      ElementsAre("Pass1, error scan", "Posting Balances Effective [12/31/2024]", "All done"));
+  EXPECT_THAT(RunLogLines("balances_T_2.txt"),
+              ElementsAre("Pass1, error scan",
+                          "Checking Balances Effective [12/31/2024] (nothing posted)", "All done"));
   EXPECT_THAT(RunLogLines(),
               ::testing::Contains("GL not found [9999] in line [9999,X,NONE,Debit,GA,5]"));
 }
@@ -196,9 +198,9 @@ TEST_F(Pass1Test, CsvThatIsNotAReadableFileEndsTheRunWithTheReason) {
     EXPECT_EQ(run.Check(request), ImportOutcome::kSetupFailed) << c.path;
     EXPECT_THAT(op.errors, ElementsAre(c.want));
     const std::string log = run.summary().run_log;
-    EXPECT_THAT(
-        RunLogLines(log.substr(log.rfind('/') + 1)),
-        ElementsAre("Pass1, error scan", "Posting Balances Effective [12/31/2024]", c.want));
+    EXPECT_THAT(RunLogLines(log.substr(log.rfind('/') + 1)),
+                ElementsAre("Pass1, error scan",
+                            "Checking Balances Effective [12/31/2024] (nothing posted)", c.want));
     EXPECT_FALSE(files_.log().is_open()) << c.path;
   }
 }
