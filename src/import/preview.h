@@ -64,6 +64,7 @@ struct Preview {
   // A resume: rows its earlier part posted, which this posting skips (they are in neither the
   // counts of writes nor the numbers; the trial balance covers the whole file).
   int64_t already_posted = 0;
+  friend bool operator==(const Preview&, const Preview&) = default;
 };
 
 // "1234.50", "-0.13", "0.00": cents as an amount with two decimals and ".".

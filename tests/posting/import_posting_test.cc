@@ -247,6 +247,64 @@ TEST_F(PostingRunTest, GoldenRunWritesEveryRecordAndRowAsTheHostLaysThemOut) {
   EXPECT_THAT(Documents("05"), ElementsAre("J100003"));
 }
 
+// The preview of the golden file, with its numbers in use and a host's Policy row, is what the
+// posting then does; posted once more, its placeholder policies are written over.
+TEST_F(PostingRunTest, PreviewOfTheGoldenFileIsWhatItPosts) {
+  PutAgency5();
+  for (const std::string& shown : testing::ReadLines(GoldenPath("jcki.txt"))) {
+    if (shown.find("|HST|") != std::string::npos) PutRecord("jcki", Unsplit(shown));
+  }
+  db_->Exec(
+      "INSERT INTO Policy (AgyCode, PolNum, PolSeq, CltNum, HostNotes, HostRenewalFlag) "
+      "VALUES (' 5', 'bf-241231-c001      ', 99, 'HOST', 'host row', 5)");
+  ImportRequest request;
+  request.agency_code = "5";
+  request.posting_date = "12/31/2024";
+  request.csv_path = GoldenPath("balances.csv");
+  const auto records = [](const std::string& file) {
+    return static_cast<int64_t>(testing::DumpRecords(file).size());
+  };
+  const auto policies = [this] { return std::stoll(db_->Rows("SELECT COUNT(*) FROM Policy")[0]); };
+
+  for (const LoadMode mode : {LoadMode::kNew, LoadMode::kAgain}) {
+    SCOPED_TRACE(mode == LoadMode::kNew ? "first" : "again");
+    const int64_t jcki = records("jcki"), desc = records("desc"), pol = records("pol");
+    const int64_t rows = policies();
+    std::optional<Preview> shown;
+    LoadOptions load{mode};
+    load.approve = [&](const Preview& preview) {
+      shown = preview;
+      return true;
+    };
+    ClientFileSet files(
+        &*table_, [] { return std::string("preview"); }, dir_.path().string());
+    ImportRun run(files, op_, [] { return kNow; });
+    ASSERT_EQ(run.Run(request, load), ImportOutcome::kPosted);
+    ASSERT_TRUE(shown);
+    const ImportSummary& done = run.summary();
+    EXPECT_EQ(LeftPadZero(std::to_string(shown->first_je), 6), done.first_je);
+    EXPECT_EQ(LeftPadZero(std::to_string(shown->last_je), 6), done.last_je);
+    EXPECT_EQ(LeftPadZero(std::to_string(shown->first_inv), 6), done.first_inv);
+    EXPECT_EQ(LeftPadZero(std::to_string(shown->last_inv), 6), done.last_inv);
+    ASSERT_EQ(shown->record_writes.size(), 3u);
+    EXPECT_EQ(shown->record_writes[0].file, "jcki");
+    EXPECT_EQ(shown->record_writes[0].inserted, records("jcki") - jcki);
+    EXPECT_EQ(shown->record_writes[1].inserted, records("desc") - desc);
+    EXPECT_EQ(shown->record_writes[2].inserted, records("pol") - pol);
+    EXPECT_EQ(shown->policy_inserted, policies() - rows);
+    const int64_t placeholders = 5;  // the file's five control-account parties
+    EXPECT_EQ(shown->policy_inserted + shown->policy_updated, placeholders);
+    EXPECT_EQ(shown->record_writes[2].inserted + shown->record_writes[2].replaced, placeholders);
+    if (mode == LoadMode::kNew) {
+      EXPECT_EQ(shown->first_je, 100002);   // 100001 is the host's
+      EXPECT_EQ(shown->policy_updated, 0);  // the host's row differs in case: another key
+    } else {
+      EXPECT_EQ(shown->policy_updated, placeholders);
+      EXPECT_EQ(shown->record_writes[2].replaced, placeholders);
+    }
+  }
+}
+
 TEST_F(PostingRunTest, PostingTheSameFileTwiceTakesNewNumbersAndReplacesThePolicies) {
   testing::WriteFile(dir_.File("balances.csv"),
                      "GL,Name,SubType,Normal,Dept,Value\r\n"
