@@ -119,8 +119,8 @@ std::vector<std::string> PreviewLines(const Preview& preview) {
         "A party on more than one row of a control account gets one placeholder policy for "
         "all of them; it keeps the department and invoice of the party's last row.");
   }
-  lines.push_back("Rows read: " + std::to_string(preview.rows) +
-                  "; zero rows skipped: " + std::to_string(preview.zero_rows));
+  lines.push_back("Zero rows skipped: " + std::to_string(preview.zero_rows) + " of " +
+                  std::to_string(preview.rows) + " rows read");
 
   lines.push_back(
       "Document numbers the posting will draw (a forecast: numbers another program takes "

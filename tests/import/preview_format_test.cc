@@ -60,7 +60,7 @@ TEST(PreviewLines, BalancedFileReadsAsATrialBalance) {
       "  Net total (debits less credits): 0.00",
       "A party on more than one row of a control account gets one placeholder policy for all of "
       "them; it keeps the department and invoice of the party's last row.",
-      "Rows read: 8; zero rows skipped: 3",
+      "Zero rows skipped: 3 of 8 rows read",
       "Document numbers the posting will draw (a forecast: numbers another program takes before "
       "the posting are passed over then):",
       "  JE numbers: 100001 to 100005",
@@ -93,7 +93,7 @@ TEST(PreviewLines, WhatDependsOnTheFile) {
        "  Net total (debits less credits): -1620.07", ""},
       {"balanced: no alarm", [](Preview*) {}, "  Net total (debits less credits): 0.00", "WARNING"},
       {"no party on two rows: no sentence", [](Preview* p) { p->accounts[1].shared_parties = 0; },
-       "Rows read: 8; zero rows skipped: 3", "placeholder policy"},
+       "Zero rows skipped: 3 of 8 rows read", "placeholder policy"},
       {"no control account: no party columns",
        [](Preview* p) { p->accounts.erase(p->accounts.begin() + 1); },
        "  GL     Rows    Debit   Credit", "Parties"},
