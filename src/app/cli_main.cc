@@ -62,7 +62,8 @@ constexpr char kUsage[] =
     "  --errors-csv FILE  check, import: when the check finds errors, also write them to FILE\n"
     "                   as CSV (one row per failing line: line number, reasons, the line's six\n"
     "                   fields), replacing an older FILE. A clean file writes nothing and\n"
-    "                   leaves an older FILE as it is: go by the exit code, not by FILE\n"
+    "                   leaves an older FILE as it is: go by the exit code, not by FILE.\n"
+    "                   FILE may not be the balance sheet itself (exit 2)\n"
     "  --json           check: print the result as one JSON object instead of text, and\n"
     "                   nothing else on standard output: a clean file's preview (trial\n"
     "                   balance, document numbers, writes, warnings) or the errors by line;\n"
@@ -220,6 +221,15 @@ bool ParseNumber(const std::string& text, int64_t* out) {
   }
   *out = std::stoll(text);
   return true;
+}
+
+// True when `a` and `b` name one file: the same path once "." and ".." are resolved, or one
+// file reached through links.
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ignored;
+  if (std::filesystem::equivalent(a, b, ignored)) return true;
+  const std::filesystem::path canonical_a = std::filesystem::weakly_canonical(a, ignored);
+  return !canonical_a.empty() && canonical_a == std::filesystem::weakly_canonical(b, ignored);
 }
 
 // What the run did, on standard output: the error lines after errors, else the counts (and,
@@ -429,6 +439,13 @@ int Main(int argc, char** argv) {
     return ExitCode(outcome);
   }
 
+  const std::string errors_csv = value("--errors-csv", "");
+  if (!errors_csv.empty() && SameFile(errors_csv, csv)) {
+    // The report would replace the balance sheet the operator is about to fix.
+    std::cerr << "quillmere-cli: --errors-csv names the balance sheet " << csv
+              << " itself; give the error report a name of its own\n";
+    return kExitSetupFailed;
+  }
   ImportRequest request = defaults;
   request.agency_code = agency;
   request.csv_path = csv;
@@ -460,8 +477,7 @@ int Main(int argc, char** argv) {
   } else {
     PrintSummary(run.summary(), outcome, options.command == "import");
   }
-  WriteErrorReport(run.summary(), outcome, value("--errors-csv", ""),
-                   options.json ? std::cerr : std::cout);
+  WriteErrorReport(run.summary(), outcome, errors_csv, options.json ? std::cerr : std::cout);
   return ExitCode(outcome);
 }
 

@@ -221,6 +221,21 @@ TEST_F(CliReport, ErrorsCsvIsWrittenOnlyForErrorsAndAFailedWriteIsSaid) {
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "missing"));
 }
 
+TEST_F(CliReport, ErrorsCsvNeverReplacesTheBalanceSheet) {
+  std::vector<std::string> bad = kCleanLines;
+  bad[1] = "9999,Cash,NONE,Debit,GA,250.00";
+  const std::string csv = Csv("balances.csv", bad);
+  std::filesystem::create_directory(dir_.path() / "sub");
+  std::filesystem::create_symlink(csv, dir_.File("link.csv"));
+  for (const std::string& report : {csv, dir_.File("./balances.csv"),
+                                    dir_.File("sub/../balances.csv"), dir_.File("link.csv")}) {
+    const ProcessResult run = Cli("check", csv, {"--errors-csv", report});
+    EXPECT_EQ(run.exit_code, 2) << report << ": " << run.output << stderr_;
+    EXPECT_THAT(stderr_, HasSubstr("--errors-csv names the balance sheet")) << report;
+    EXPECT_EQ(ReadFile(csv), Joined(bad)) << report;
+  }
+}
+
 TEST_F(CliReport, JsonOfACleanCheckIsTheOnlyOutput) {
   const ProcessResult checked = Cli("check", Csv("balances.csv", kCleanLines), {"--json"});
   ASSERT_EQ(checked.exit_code, 0) << checked.output << stderr_;
