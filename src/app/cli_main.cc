@@ -19,7 +19,9 @@
 #include "db/connection.h"
 #include "db/sql_policy_table.h"
 #include "export/gl_export.h"
+#include "import/error_report.h"
 #include "import/import_run.h"
+#include "import/preview.h"
 #include "journal/run_journal.h"
 #include "journal/undo.h"
 #include "recfiles/record_store.h"
@@ -57,6 +59,15 @@ constexpr char kUsage[] =
     "  --resume         import: go on with the unfinished run of this file for this agency;\n"
     "                   its posting date and numbers are used (others given are refused)\n"
     "  --again          import: post a file that was posted before for this agency, on purpose\n"
+    "  --errors-csv FILE  check, import: when the check finds errors, also write them to FILE\n"
+    "                   as CSV (one row per failing line: line number, reasons, the line's six\n"
+    "                   fields), replacing an older FILE. A clean file writes nothing and\n"
+    "                   leaves an older FILE as it is: go by the exit code, not by FILE.\n"
+    "                   FILE may not be the balance sheet itself (exit 2)\n"
+    "  --json           check: print the result as one JSON object instead of text, and\n"
+    "                   nothing else on standard output: a clean file's preview (trial\n"
+    "                   balance, document numbers, writes, warnings) or the errors by line;\n"
+    "                   nothing on exit 2 or 3 (docs/check_json.md)\n"
     "  --help           this text\n"
     "\n"
     "Exit codes: 0 done (check: the file is clean); 1 the file has errors, nothing posted;\n"
@@ -66,6 +77,9 @@ constexpr char kUsage[] =
     "import --resume posts the rest); 4 the file was posted before for this agency (--resume or\n"
     "--again); 5 undo or resume refused (unknown run, nothing to resume, values that differ,\n"
     "records changed since the run), nothing changed.\n"
+    "A clean check prints what the import would post: the opening trial balance per GL\n"
+    "account, the document numbers it would draw, the records and Policy rows it would write,\n"
+    "and warnings (an out-of-balance file on a line starting WARNING:).\n"
     "Messages go to standard error. Ctrl-C or SIGTERM stops a check or an import within a\n"
     "second, or when the database statement in progress ends or times out: the rows before\n"
     "are posted whole, exit 3.\n";
@@ -120,17 +134,19 @@ struct CliOptions {
   bool force = false;
   bool resume = false;
   bool again = false;
+  bool json = false;
 };
 
 bool ParseArgs(int argc, char** argv, CliOptions* options, std::string* error) {
-  static const char* const kValued[] = {"--settings", "--host", "--agency", "--date",
-                                        "--csv",      "--je",   "--inv",    "--log-dir"};
+  static const char* const kValued[] = {"--settings", "--host", "--agency",  "--date",      "--csv",
+                                        "--je",       "--inv",  "--log-dir", "--errors-csv"};
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--force" || arg == "--resume" || arg == "--again") {
+    if (arg == "--force" || arg == "--resume" || arg == "--again" || arg == "--json") {
       (arg == "--force"    ? options->force
        : arg == "--resume" ? options->resume
-                           : options->again) = true;
+       : arg == "--again"  ? options->again
+                           : options->json) = true;
       continue;
     }
     bool valued = false;
@@ -181,6 +197,20 @@ bool ParseArgs(int argc, char** argv, CliOptions* options, std::string* error) {
     *error = std::string(options->resume ? "--resume" : "--again") + " belongs to import";
     return false;
   }
+  if (options->json && options->command != "check") {
+    *error = "--json belongs to check";
+    return false;
+  }
+  if (options->values.count("--errors-csv") != 0) {
+    if (options->command != "check" && options->command != "import") {
+      *error = "--errors-csv belongs to check and import";
+      return false;
+    }
+    if (options->values["--errors-csv"].empty()) {
+      *error = "--errors-csv needs a file name";
+      return false;
+    }
+  }
   return true;
 }
 
@@ -193,14 +223,27 @@ bool ParseNumber(const std::string& text, int64_t* out) {
   return true;
 }
 
-// What the run did, on standard output: the error lines after errors, else the counts.
+// True when `a` and `b` name one file: the same path once "." and ".." are resolved, or one
+// file reached through links.
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ignored;
+  if (std::filesystem::equivalent(a, b, ignored)) return true;
+  const std::filesystem::path canonical_a = std::filesystem::weakly_canonical(a, ignored);
+  return !canonical_a.empty() && canonical_a == std::filesystem::weakly_canonical(b, ignored);
+}
+
+// What the run did, on standard output: the error lines after errors, else the counts (and,
+// for a clean check, what the import would post).
 void PrintSummary(const ImportSummary& s, ImportOutcome outcome, bool import) {
   if (outcome == ImportOutcome::kErrors) {
     std::cout << s.errors.size() << " error line(s) in " << s.rows << " row(s):\n";
-    for (const Pass1Error& error : s.errors) std::cout << error.RunLogLine() << "\n";
+    for (const Pass1Error& error : s.errors) std::cout << NumberedErrorLine(error) << "\n";
   } else if (outcome != ImportOutcome::kSetupFailed && outcome != ImportOutcome::kAlreadyPosted &&
              outcome != ImportOutcome::kRefused) {
     std::cout << "Rows read: " << s.rows << "\n";
+    if (!import && outcome == ImportOutcome::kClean && s.previewed) {
+      for (const std::string& line : PreviewLines(s.preview)) std::cout << line << "\n";
+    }
     if (import) {
       if (s.run_id != 0) {
         std::cout << "Run: " << s.run_id << (s.resumed ? " (resumed)" : "") << "\n";
@@ -214,9 +257,40 @@ void PrintSummary(const ImportSummary& s, ImportOutcome outcome, bool import) {
         std::cout << "Invoice numbers: " << s.first_inv << " to " << s.last_inv << "\n";
       }
       if (s.messages > 0) std::cout << "Messages shown: " << s.messages << " (see the run log)\n";
+      if (outcome == ImportOutcome::kPosted) {
+        std::cout << "You need to rebuild control totals and migrate accounting\n";
+      }
     }
   }
   if (!s.run_log.empty()) std::cout << "Run log: " << s.run_log << "\n";
+}
+
+// check --json: the one JSON object on standard output, everything else on standard error.
+void PrintJsonSummary(const ImportSummary& s, ImportOutcome outcome) {
+  if (outcome == ImportOutcome::kErrors) {
+    std::cout << ErrorsJson(s.errors) << "\n";
+  } else if (outcome == ImportOutcome::kClean) {
+    if (s.previewed) {
+      std::cout << PreviewJson(s.preview) << "\n";
+    } else {
+      std::cerr << "quillmere-cli: the check is clean, but what the import would post could "
+                   "not be worked out\n";
+    }
+  }
+  if (!s.run_log.empty()) std::cerr << "Run log: " << s.run_log << "\n";
+}
+
+// --errors-csv: the errors of a check that found some, written whole or not at all; said on
+// `out`. A clean check writes nothing.
+void WriteErrorReport(const ImportSummary& s, ImportOutcome outcome, const std::string& path,
+                      std::ostream& out) {
+  if (path.empty() || outcome != ImportOutcome::kErrors) return;
+  std::string error;
+  if (WriteErrorsCsv(path, s.errors, &error)) {
+    out << "Errors written to " << path << "\n";
+  } else {
+    std::cerr << "quillmere-cli: the errors could not be written as CSV: " << error << "\n";
+  }
 }
 
 // The run journal's runs, one line each, on standard output.
@@ -365,6 +439,13 @@ int Main(int argc, char** argv) {
     return ExitCode(outcome);
   }
 
+  const std::string errors_csv = value("--errors-csv", "");
+  if (!errors_csv.empty() && SameFile(errors_csv, csv)) {
+    // The report would replace the balance sheet the operator is about to fix.
+    std::cerr << "quillmere-cli: --errors-csv names the balance sheet " << csv
+              << " itself; give the error report a name of its own\n";
+    return kExitSetupFailed;
+  }
   ImportRequest request = defaults;
   request.agency_code = agency;
   request.csv_path = csv;
@@ -391,7 +472,12 @@ int Main(int argc, char** argv) {
   if (!run.summary().stopped_by_operator.empty()) {
     std::cerr << run.summary().stopped_by_operator << "\n";
   }
-  PrintSummary(run.summary(), outcome, options.command == "import");
+  if (options.json) {
+    PrintJsonSummary(run.summary(), outcome);
+  } else {
+    PrintSummary(run.summary(), outcome, options.command == "import");
+  }
+  WriteErrorReport(run.summary(), outcome, errors_csv, options.json ? std::cerr : std::cout);
   return ExitCode(outcome);
 }
 

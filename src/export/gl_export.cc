@@ -1,17 +1,12 @@
 #include "export/gl_export.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <random>
 
 #include "context/logging_operator.h"
+#include "context/output_file.h"
 #include "context/sub_ledger_kinds.h"
 #include "journal/recovery.h"
 #include "journal/store_lock.h"
@@ -27,96 +22,6 @@ constexpr std::string_view kHeaderLine =
 constexpr std::string_view kLineEnd = "\r\n";
 
 std::string ErrnoText(int error) { return std::strerror(error); }
-
-// The output file while it is written: a temporary file beside the target, renamed over the
-// target only when everything is written, so the target is never seen half-written and an
-// export that fails leaves an older file as it was.
-class OutputFile {
- public:
-  explicit OutputFile(std::string target) : target_(std::move(target)) {}
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile() { Discard(); }
-
-  // Creates the temporary file; false with errno's value in `*error`.
-  bool Create(int* error) {
-    const std::filesystem::path target(target_);
-    std::filesystem::path folder = target.parent_path();
-    if (folder.empty()) folder = ".";
-    // Hidden beside the target; a long name is not lengthened past the folder's name limit.
-    std::string base = target.filename().string();
-    if (base.size() > 200) base = "gl-chart";
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      char suffix[32];
-      std::snprintf(suffix, sizeof suffix, ".%ld.%08x.tmp", static_cast<long>(::getpid()),
-                    static_cast<unsigned>(random()));
-      const std::string temp = (folder / ("." + base + suffix)).string();
-      const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd < 0) {
-        if (errno == EEXIST) continue;
-        *error = errno;
-        return false;
-      }
-      file_ = ::fdopen(fd, "wb");
-      if (file_ == nullptr) {
-        *error = errno;
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return false;
-      }
-      temp_ = temp;
-      return true;
-    }
-    *error = EEXIST;
-    return false;
-  }
-
-  // Appends `text`; a failure is remembered and reported by Commit().
-  void Write(std::string_view text) {
-    if (error_ != 0 || text.empty()) return;
-    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) error_ = ErrnoOr(EIO);
-  }
-
-  // Flushes the temporary file to disk and renames it over the target. False with errno's
-  // value in `*error` (the first write error, if any); the temporary file is then removed.
-  bool Commit(int* error) {
-    if (error_ == 0 && std::fflush(file_) != 0) error_ = ErrnoOr(EIO);
-    // A file system that cannot sync (EINVAL) still holds what was written.
-    if (error_ == 0 && ::fsync(::fileno(file_)) != 0 && errno != EINVAL) error_ = ErrnoOr(EIO);
-    const int close_result = std::fclose(file_);
-    file_ = nullptr;
-    if (error_ == 0 && close_result != 0) error_ = ErrnoOr(EIO);
-    if (error_ == 0 && std::rename(temp_.c_str(), target_.c_str()) != 0) error_ = ErrnoOr(EIO);
-    if (error_ != 0) {
-      *error = error_;
-      Discard();
-      return false;
-    }
-    temp_.clear();
-    return true;
-  }
-
-  // Closes and removes the temporary file; the target is not touched.
-  void Discard() {
-    if (file_ != nullptr) {
-      std::fclose(file_);
-      file_ = nullptr;
-    }
-    if (!temp_.empty()) {
-      ::unlink(temp_.c_str());
-      temp_.clear();
-    }
-  }
-
- private:
-  static int ErrnoOr(int fallback) { return errno != 0 ? errno : fallback; }
-
-  std::string target_;
-  std::string temp_;
-  std::FILE* file_ = nullptr;
-  int error_ = 0;
-};
 
 // One export row: the six values, each quoted and followed by a comma, and CR LF.
 std::string ExportRow(const rApRec& rec) {

@@ -30,12 +30,21 @@ std::string NumberedErrorLine(const Pass1Error& error);
 // The errors as a CSV file's text: the header row "Line","Reasons","GL","Name","SubType",
 // "Normal","Dept","Value", then one row per failing line (reasons joined with "; "; the six
 // fields of the line as written), every field quoted and a quote inside doubled; CR LF line
-// ends.
+// ends. The fields are split as the import splits them (GetNextField); a line with fewer than
+// six fields gives "" for those it lacks. A whole-file error has an empty Line and empty
+// fields. The text stays 8-bit, as the file held it:
+//   "Line","Reasons","GL","Name","SubType","Normal","Dept","Value"
+//   "3","GL not found [9999]; Dpt not found [ZZ]","9999","Cash","NONE","Debit","ZZ","10.00"
 std::string ErrorsCsv(const std::vector<Pass1Error>& errors);
 
 // Writes ErrorsCsv(errors) to `path` whole or not at all (an existing file is replaced only
 // once the new one is complete). False with `*error` saying why.
 bool WriteErrorsCsv(const std::string& path, const std::vector<Pass1Error>& errors,
                     std::string* error);
+
+// The errors as one JSON object (docs/check_json.md): {"errors": [{"line": 3, "reasons":
+// ["GL not found [9999]"], "text": "9999,Cash,NONE,Debit,GA,10.00"}, ...]}, one entry per
+// GroupErrors line, "line" 0 for a whole-file error; 8-bit text as its Latin-1 characters.
+std::string ErrorsJson(const std::vector<Pass1Error>& errors);
 
 }  // namespace quillmere
