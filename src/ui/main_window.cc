@@ -25,6 +25,9 @@
 #include "recfiles/encodings.h"
 #include "startup/run_values.h"
 #include "ui/confirm_dialog.h"
+#include "ui/error_report_dialog.h"
+#include "ui/posted_dialog.h"
+#include "ui/preview_dialog.h"
 #include "ui/window_font.h"
 
 namespace quillmere {
@@ -32,6 +35,15 @@ namespace quillmere {
 namespace {
 
 constexpr int kUnactivatedConfigureMs = 1000;
+
+// A dialog in the middle of a run gets the ordinary pointer back while it is open.
+class ArrowWhileAsking {
+ public:
+  ArrowWhileAsking() { QApplication::setOverrideCursor(Qt::ArrowCursor); }
+  ~ArrowWhileAsking() { QApplication::restoreOverrideCursor(); }
+  ArrowWhileAsking(const ArrowWhileAsking&) = delete;
+  ArrowWhileAsking& operator=(const ArrowWhileAsking&) = delete;
+};
 
 // A document-number box: 0 to 999999 in steps of 100; an entry left empty becomes 0.
 class NumberBox : public QSpinBox {
@@ -105,6 +117,43 @@ DesktopServices RealDesktopServices() {
       if (box.clickedButton() == buttons[i]) return static_cast<int>(i);
     }
     return -1;
+  };
+  services.approve_preview = [](QWidget* parent, const Preview& preview, const QString& what) {
+    PreviewDialog dialog(preview, ToRecordText(what), parent);
+    return dialog.exec() == QDialog::Accepted;
+  };
+  services.show_errors = [](QWidget* parent, const ImportSummary& summary,
+                            const std::string& csv_path) {
+    ErrorReportDialog::Services report;
+    report.open_file = [](const QString& path) {
+      (void)QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    };
+    report.choose_save = [](QWidget* parent, const QString& preset) -> std::optional<QString> {
+      QFileDialog dialog(parent, QStringLiteral("Save the errors as CSV"));
+      dialog.setAcceptMode(QFileDialog::AcceptSave);
+      dialog.setNameFilters({QStringLiteral("CSV files (*.csv)"), QStringLiteral("All files (*)")});
+      dialog.setDefaultSuffix(QStringLiteral("csv"));
+      dialog.selectFile(preset);
+      if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+      }
+      return dialog.selectedFiles().first();
+    };
+    report.show_message = [](QWidget* parent, const QString& text) {
+      QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProgramName), text, QMessageBox::Ok,
+                      parent);
+      box.setTextFormat(Qt::PlainText);
+      box.exec();
+    };
+    ErrorReportDialog dialog(summary.errors, csv_path, summary.run_log, report, parent);
+    dialog.exec();
+  };
+  services.show_posted = [](QWidget* parent, const ImportSummary& summary) {
+    PostedDialog dialog(
+        summary,
+        [](const QString& path) { (void)QDesktopServices::openUrl(QUrl::fromLocalFile(path)); },
+        parent);
+    dialog.exec();
   };
   services.open_file = [](const QString& path) {
     // Without an associated program there is nothing to open; the file is written all the same.
@@ -334,13 +383,28 @@ void TForm1::LoadCSVClick() {
   const ImportRequest request = ReadImportRequest();
   // A request that cannot start (bad date, long agency code) is shown and leaves all as it was.
   if (!import_run_.CheckRequest(request)) return;
-  // Once an import has started, neither operation runs again in this program.
   LoadCSV->setEnabled(false);
   Button1->setEnabled(false);
-  RunScope run(this);
-  const ImportOutcome outcome = import_run_.Run(request);
+  ImportOutcome outcome;
+  {
+    RunScope run(this);
+    LoadOptions load;
+    const QString what = FromPath(request.csv_path) + QStringLiteral(" for agency ") +
+                         FromRecordText(LeftPad(request.agency_code, 2)) +
+                         QStringLiteral(", posting date ") + FromRecordText(request.posting_date);
+    load.approve = [this, &what](const Preview& preview) {
+      if (!desktop_.approve_preview) return false;
+      ArrowWhileAsking arrow;
+      return desktop_.approve_preview(this, preview, what);
+    };
+    import_run_.set_errors_shown_by_caller(true);
+    outcome = import_run_.Run(request, load);
+    // Quit during the run: where it stopped and how to go on, before the window closes.
+    if (!import_run_.summary().stopped_by_operator.empty()) {
+      ErrorWindow(import_run_.summary().stopped_by_operator);
+    }
+  }
   const ImportSummary& summary = import_run_.summary();
-  if (outcome == ImportOutcome::kPosted) ErrorWindow(kPostingReminder);
   if (summary.resumed) {
     // A resumed run posts with its own date and numbers: the boxes show what was used.
     if (const std::optional<Date> date = ParseDate(summary.posting_date)) {
@@ -349,10 +413,18 @@ void TForm1::LoadCSVClick() {
     edtJENumber->setValue(static_cast<int>(summary.first_je_number));
     edtInvNumber->setValue(static_cast<int>(summary.first_inv_number));
   }
-  if (!summary.started || outcome == ImportOutcome::kAlreadyPosted ||
-      outcome == ImportOutcome::kRefused) {
-    // Nothing was done (a record file or the Policy table did not open, the file was posted
-    // before and the operator cancelled): the next press tries again.
+  if (outcome == ImportOutcome::kErrors && desktop_.show_errors) {
+    ArrowWhileAsking arrow;
+    desktop_.show_errors(this, summary, request.csv_path);
+  }
+  // A posting that ran (whole or stopped part-way) ends the window's work; anything that
+  // posted nothing gives the buttons back for another try.
+  const bool posting_ran = summary.run_id != 0;
+  if (posting_ran && outcome == ImportOutcome::kPosted && desktop_.show_posted) {
+    ArrowWhileAsking arrow;
+    desktop_.show_posted(this, summary);
+  }
+  if (!posting_ran) {
     LoadCSV->setEnabled(true);
     Button1->setEnabled(true);
   }
@@ -392,19 +464,6 @@ void TForm1::BrowseClick() {
   // A cancelled chooser still holds its preset, and that is what the box receives.
   edtCSVName->setText(chosen.value_or(preset));
 }
-
-namespace {
-
-// A dialog in the middle of a run gets the ordinary pointer back while it is open.
-class ArrowWhileAsking {
- public:
-  ArrowWhileAsking() { QApplication::setOverrideCursor(Qt::ArrowCursor); }
-  ~ArrowWhileAsking() { QApplication::restoreOverrideCursor(); }
-  ArrowWhileAsking(const ArrowWhileAsking&) = delete;
-  ArrowWhileAsking& operator=(const ArrowWhileAsking&) = delete;
-};
-
-}  // namespace
 
 void TForm1::ErrorWindow(const std::string& message) {
   ArrowWhileAsking arrow;

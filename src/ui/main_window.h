@@ -51,6 +51,13 @@ struct DesktopServices {
   // A modal question with one button per answer, titled with the program's name: the index of
   // the answer pressed, -1 when the dialog was closed without one. Null: nobody is asked (-1).
   std::function<int(QWidget* parent, const QString& question, const QStringList& answers)> choose;
+  // The preview of a clean file (`what`: the file, agency and date): true to post it.
+  std::function<bool(QWidget* parent, const Preview& preview, const QString& what)> approve_preview;
+  // The errors a check found in `csv_path`, with the run's log.
+  std::function<void(QWidget* parent, const ImportSummary& summary, const std::string& csv_path)>
+      show_errors;
+  // What a posting that ran did.
+  std::function<void(QWidget* parent, const ImportSummary& summary)> show_posted;
 };
 DesktopServices RealDesktopServices();
 
@@ -90,9 +97,11 @@ class TForm1 : public QWidget, public Operator {
   // database error shows the error and leaves edtAgyName as it was.
   void ShowAgyName();
 
-  // "Load Balances - CSV": checks the CSV against the master file, then posts a clean one. Both
-  // operation buttons stay disabled afterwards, unless the run did nothing at all (its record
-  // files or the Policy table did not open).
+  // "Load Balances - CSV": checks the CSV against the master file; errors are shown in a table;
+  // a clean file's preview is shown, and only "Post" posts it, after which a summary says what
+  // was posted. Both operation buttons stay disabled once a posting ran; after anything that
+  // posted nothing (errors, a file not found, a cancel, a refused start) they are given back,
+  // so the operator fixes the file and loads it again.
   void LoadCSVClick();
   // "Create GL CSV": writes the agency's GL chart as a CSV template, opens it and closes.
   void Button1Click();

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -361,15 +362,18 @@ TEST_F(ConfiguredWindowTest, ExportRefusesALongAgencyCodeBeforeOpeningAnything) 
   EXPECT_TRUE(Form().isVisible());
 }
 
-TEST_F(ConfiguredWindowTest, ImportDisablesBothOperations) {
+// Nothing was posted: the operator corrects the name and loads again, no restart needed.
+TEST_F(ConfiguredWindowTest, MissingFileGivesTheButtonsBackAndSaysWhatHappened) {
   UseDatabase(*db_);
   Form().FormActivate();
   ASSERT_TRUE(Form().configured());
   Child<QLineEdit>("edtCSVName")->setText(FromPath(work_.File("missing.csv")));
   Child<QPushButton>("LoadCSV")->click();
-  EXPECT_FALSE(Child("LoadCSV")->isEnabled());
-  EXPECT_FALSE(Child("Button1")->isEnabled());
-  EXPECT_FALSE(desktop_.messages.isEmpty());  // the missing file is reported
+  EXPECT_TRUE(Child("LoadCSV")->isEnabled());
+  EXPECT_TRUE(Child("Button1")->isEnabled());
+  ASSERT_EQ(desktop_.messages.size(), 1);  // the missing file is reported
+  EXPECT_THAT(ToRecordText(desktop_.messages[0]), HasSubstr("missing.csv not found"));
+  EXPECT_EQ(Text(Child("Label6")), "Not started; nothing was posted");
 }
 
 TEST_F(ConfiguredWindowTest, ScreenshotOfTheConfiguredWindow) {
@@ -639,10 +643,124 @@ TEST_F(ConfiguredWindowTest, ImportWhoseFilesDoNotOpenLeavesTheWindowUsable) {
   desktop_.messages.clear();
   Child<QPushButton>("LoadCSV")->click();
   EXPECT_THAT(db_->Rows("SELECT AgyCode, CltNum FROM Policy"), ElementsAre("07|  C001"));
-  EXPECT_FALSE(Child("LoadCSV")->isEnabled());  // a started import is the program's last
-  EXPECT_THAT(desktop_.messages,
-              ElementsAre(QStringLiteral("You need to rebuild control totals and migrate "
-                                         "accounting")));
+  EXPECT_FALSE(Child("LoadCSV")->isEnabled());  // a posting that ran is the program's last
+  EXPECT_THAT(desktop_.messages, IsEmpty());    // the summary says what was posted
+  ASSERT_EQ(desktop_.posted_shown.size(), 1u);
+  EXPECT_EQ(desktop_.posted_shown[0].posted, 1);
+}
+
+}  // namespace
+}  // namespace quillmere
+
+namespace quillmere {
+namespace {
+
+// The import in the window: check, preview, then post only on "Post"; a window that posted
+// nothing is ready for the next try.
+class ImportFlowTest : public ConfiguredWindowTest {
+ protected:
+  void SetUp() override {
+    ConfiguredWindowTest::SetUp();
+    if (IsSkipped()) return;
+    UseDatabase(*db_);
+    testing::PutMaster(kGlKind, "07", "1120", "Client Receivables", 'A', "001");
+    testing::PutMaster(kGlKind, "07", "4000", "Commission Income", 'I', "000");
+    testing::PutMaster(kDepartmentKind, "07", "GA", "General Agency");
+    testing::PutMaster(kClientKind, "07", "C001", "Smith, John");
+    Form().show();
+    Form().FormActivate();
+    ASSERT_TRUE(Form().configured());
+    Child<QLineEdit>("edtCSVName")->setText(FromPath(csv_));
+  }
+  void Load(const std::string& rows) {
+    WriteFile(csv_, "GL,Name,SubType,Normal,Dept,Value\r\n" + rows);
+    Child<QPushButton>("LoadCSV")->click();
+  }
+  std::string PolicyCount() { return db_->Rows("SELECT COUNT(*) FROM Policy")[0]; }
+  bool ButtonsEnabled() { return Child("LoadCSV")->isEnabled() && Child("Button1")->isEnabled(); }
+
+  std::string csv_ = work_.File("balances.csv");
+};
+
+TEST_F(ImportFlowTest, CancelAtThePreviewPostsNothingAndTheButtonWorksAgain) {
+  const std::string rows =
+      "1120,Receivables,C001,Debit,GA,50\r\n4000,Commission,NONE,Credit,GA,-50\r\n";
+  desktop_.approve = false;
+  Load(rows);
+  ASSERT_EQ(desktop_.previews.size(), 1u);
+  EXPECT_EQ(desktop_.previews[0].accounts.size(), 2u);
+  EXPECT_EQ(desktop_.previews[0].policy_inserted, 1);
+  EXPECT_EQ(desktop_.preview_what[0], FromPath(csv_) +
+                                          QStringLiteral(" for agency 07, posting date ") +
+                                          QString::fromLatin1(Text(Child("edtPostDate")).c_str()));
+  EXPECT_EQ(PolicyCount(), "0");
+  EXPECT_THAT(testing::DumpRecords("jcki"), IsEmpty());
+  EXPECT_TRUE(ButtonsEnabled());
+  EXPECT_EQ(Text(Child("Label6")), "Cancelled at the preview; nothing was posted");
+  EXPECT_THAT(desktop_.messages, IsEmpty());
+  EXPECT_THAT(desktop_.posted_shown, IsEmpty());
+
+  desktop_.approve = true;
+  Child<QPushButton>("LoadCSV")->click();
+  ASSERT_EQ(desktop_.previews.size(), 2u);
+  EXPECT_EQ(desktop_.previews[1], desktop_.previews[0]);
+  EXPECT_EQ(PolicyCount(), "1");
+  ASSERT_EQ(desktop_.posted_shown.size(), 1u);
+  EXPECT_EQ(desktop_.posted_shown[0].posted, 2);
+  EXPECT_EQ(desktop_.posted_shown[0].first_je, "100001");
+  EXPECT_EQ(Text(Child("Label6")), "Done!");
+  EXPECT_FALSE(ButtonsEnabled());  // a posting that ran is the window's last operation
+}
+
+TEST_F(ImportFlowTest, ErrorsAreShownAsATableThenTheFixedFileLoads) {
+  Load("4000,Commission,NONE,Credit,GA,-50\r\n9999,Nowhere,NONE,Debit,ZZ,50\r\n");
+  ASSERT_EQ(desktop_.errors_shown.size(), 1u);
+  const std::vector<Pass1Error>& errors = desktop_.errors_shown[0].errors;
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[0].line_number, 3);
+  EXPECT_EQ(errors[0].reason, "GL not found [9999]");
+  EXPECT_EQ(errors[1].reason, "Dpt not found [ZZ]");
+  // The table replaces the message and the log's opening; the log keeps the line.
+  EXPECT_THAT(desktop_.messages, IsEmpty());
+  EXPECT_THAT(desktop_.opened, IsEmpty());
+  EXPECT_THAT(ReadFile(desktop_.errors_shown[0].run_log),
+              HasSubstr("Errors found in input file. See "));
+  EXPECT_THAT(desktop_.previews, IsEmpty());
+  EXPECT_EQ(Text(Child("Label6")), "Errors found; nothing was posted");
+  EXPECT_TRUE(ButtonsEnabled());
+
+  Load("4000,Commission,NONE,Credit,GA,-50\r\n1120,Receivables,C001,Debit,GA,50\r\n");
+  EXPECT_EQ(desktop_.errors_shown.size(), 1u);
+  EXPECT_EQ(desktop_.previews.size(), 1u);
+  EXPECT_EQ(PolicyCount(), "1");
+  EXPECT_EQ(desktop_.posted_shown.size(), 1u);
+}
+
+TEST_F(ImportFlowTest, PassTwoShowsItsProgress) {
+  std::string rows;
+  for (int i = 0; i < 300; ++i)
+    rows += "4000,Commission,NONE,Credit,GA," + std::to_string(i + 1) + "\r\n";
+  std::vector<std::string> statuses;
+  std::vector<int> bar;
+  QTimer sampler;
+  sampler.setInterval(0);
+  QObject::connect(&sampler, &QTimer::timeout, [&] {
+    const std::string status = Text(Child("Label6"));
+    if (status.rfind("Pass 2: Import", 0) != 0) return;
+    if (statuses.empty() || statuses.back() != status) statuses.push_back(status);
+    bar.push_back(Child<QProgressBar>("barProgress")->value());
+  });
+  desktop_.on_preview = [&] { sampler.start(); };
+  Load(rows);
+  sampler.stop();
+  ASSERT_EQ(desktop_.posted_shown.size(), 1u);
+  ASSERT_GE(statuses.size(), 3u);
+  EXPECT_EQ(statuses.front(), "Pass 2: Import [4000][NONE] row 1 of 300");
+  EXPECT_THAT(statuses.back(), ::testing::StartsWith("Pass 2: Import [4000][NONE] row 300 of 300"));
+  ASSERT_FALSE(bar.empty());
+  EXPECT_TRUE(std::is_sorted(bar.begin(), bar.end()));
+  EXPECT_LT(bar.front(), 100);
+  EXPECT_GT(bar.back(), 900);
 }
 
 }  // namespace

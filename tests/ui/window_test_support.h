@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "db/qt_text.h"
 #include "ui/main_window.h"
@@ -42,6 +43,11 @@ inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
 struct RecordingDesktop {
   QStringList messages, presets, opened;
   std::optional<QString> chooser_answer;  // nullopt: the operator cancels
+  std::vector<Preview> previews;          // each preview shown
+  QStringList preview_what;
+  bool approve = true;               // the answer to each preview: Post
+  std::function<void()> on_preview;  // called while a preview is shown
+  std::vector<ImportSummary> errors_shown, posted_shown;
 
   DesktopServices Services() {
     DesktopServices services;
@@ -51,6 +57,18 @@ struct RecordingDesktop {
       return chooser_answer;
     };
     services.open_file = [this](const QString& path) { opened << path; };
+    services.approve_preview = [this](QWidget*, const Preview& preview, const QString& what) {
+      previews.push_back(preview);
+      preview_what << what;
+      if (on_preview) on_preview();
+      return approve;
+    };
+    services.show_errors = [this](QWidget*, const ImportSummary& summary, const std::string&) {
+      errors_shown.push_back(summary);
+    };
+    services.show_posted = [this](QWidget*, const ImportSummary& summary) {
+      posted_shown.push_back(summary);
+    };
     return services;
   }
 };
