@@ -1,9 +1,11 @@
 // quillmere-cli: the import check, the import and the GL chart export without a window.
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -102,29 +104,63 @@ void StopOnSignals() {
   SetStoreStopFlag(&g_interrupted);
 }
 
+// The command line's operator: messages on standard error; on a terminal, the status and
+// progress as one line that is rewritten in place (at most ten times a second, cut to the
+// terminal's width so it never wraps); off a terminal, no status at all.
 class CliOperator : public Operator {
  public:
-  void ErrorWindow(const std::string& message) override { std::cerr << message << "\n"; }
+  void ErrorWindow(const std::string& message) override {
+    EndLine();
+    std::cerr << message << "\n";
+  }
   bool Confirm(const std::string& prompt) override {
+    EndLine();
     std::cerr << prompt << " (no)\n";
     return false;
   }
   void SetStatus(const std::string& text) override {
-    if (tty_) std::cerr << "\r\033[K" << text << std::flush;
+    if (!tty_) return;
+    // A new stage starts its progress afresh; the rows of one stage keep it.
+    if (text.compare(0, kStageLength, status_, 0, kStageLength) != 0) percent_ = -1;
+    status_ = text;
+    Show(false);
   }
   void ProcessEvents() override {}
   void Launch(const std::string&) override {}
   void ShowProgress(long long done, long long total) override {
-    if (tty_ && total > 0)
-      std::cerr << "\r\033[KPass 1: " << done * 100 / total << "%" << std::flush;
+    if (!tty_ || total <= 0) return;
+    percent_ = static_cast<int>(std::min(done, total) * 100 / total);
+    Show(done >= total);
   }
   bool StopRequested() override { return g_interrupted != 0; }
+  // Clears the status line, so the next output starts on a clean line.
   void EndLine() {
-    if (tty_) std::cerr << "\r\033[K" << std::flush;
+    if (tty_ && shown_) std::cerr << "\r\033[K" << std::flush;
+    shown_ = false;
   }
 
  private:
+  static constexpr size_t kStageLength = 14;  // "Pass 2: Import" and its rows are one stage
+
+  void Show(bool now) {
+    const auto time = std::chrono::steady_clock::now();
+    if (!now && shown_ && time - last_shown_ < std::chrono::milliseconds(100)) return;
+    last_shown_ = time;
+    std::string line = status_;
+    if (percent_ >= 0) line += (line.empty() ? "" : " ") + std::to_string(percent_) + "%";
+    winsize size{};
+    const size_t width =
+        ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col - 1 : 79;
+    if (line.size() > width) line.resize(width);
+    std::cerr << "\r\033[K" << line << std::flush;
+    shown_ = true;
+  }
+
   bool tty_ = isatty(STDERR_FILENO) != 0;
+  std::string status_;
+  int percent_ = -1;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point last_shown_;
 };
 
 struct CliOptions {
