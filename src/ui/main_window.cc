@@ -3,7 +3,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDateEdit>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -25,6 +24,7 @@
 #include "recfiles/encodings.h"
 #include "startup/run_values.h"
 #include "ui/confirm_dialog.h"
+#include "ui/date_box.h"
 #include "ui/window_font.h"
 
 namespace quillmere {
@@ -163,9 +163,7 @@ TForm1::TForm1(WindowSetup setup, QWidget* parent)
       Place(new QLineEdit(QStringLiteral("Your New Agency"), this), "edtAgyName", 280, 24, 329, 31);
   edtAgyName->setEnabled(false);
 
-  edtPostDate = Place(new QDateEdit(this), "edtPostDate", 224, 59, 185, 31);
-  edtPostDate->setDisplayFormat(QStringLiteral("MM/dd/yyyy"));
-  edtPostDate->setCalendarPopup(true);
+  edtPostDate = Place(new DateBox(this), "edtPostDate", 224, 59, 185, 31);
 
   edtCSVName = Place(new QLineEdit(QString::fromLatin1(kDefaultCsvName), this), "edtCSVName", 224,
                      91, 385, 31);
@@ -206,8 +204,7 @@ TForm1::~TForm1() = default;
 
 void TForm1::FormCreate() {
   const RunValues defaults = DefaultRunValues(setup_.run_options, NowLocal().date);
-  const Date d = *ParseDate(defaults.posting_date);
-  edtPostDate->setDate(QDate(d.year, d.month, d.day));
+  edtPostDate->setText(FromRecordText(defaults.posting_date));
 }
 
 bool TForm1::event(QEvent* event) {
@@ -311,8 +308,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 ImportRequest TForm1::ReadImportRequest() const {
   ImportRequest request;
   request.agency_code = ToRecordText(edtAgy->text());
-  const QDate date = edtPostDate->date();
-  request.posting_date = FormatShortDate(Date{date.year(), date.month(), date.day()});
+  request.posting_date = ToRecordText(edtPostDate->text());
   request.csv_path = ToPath(edtCSVName->text());
   request.first_je_number = NumberEntry(edtJENumber);
   request.first_inv_number = NumberEntry(edtInvNumber);

@@ -18,7 +18,6 @@
 #include "import/import_run.h"
 #include "startup/run_options.h"
 
-class QDateEdit;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -27,6 +26,7 @@ class QSpinBox;
 
 namespace quillmere {
 
+class DateBox;
 class TfrmConfirm;
 
 // What the window is started with.
@@ -101,7 +101,8 @@ class TForm1 : public QWidget, public Operator {
   // The folder button beside the CSV name: chooses the CSV with the file chooser.
   void BrowseClick();
 
-  // The import's run values as the window holds them now (an empty number box counts as 0).
+  // The import's run values as the window holds them now: the posting date as the box shows it,
+  // date or not (the import refuses one that is no date); an empty number box counts as 0.
   ImportRequest ReadImportRequest() const;
 
   bool configured() const { return configured_; }
@@ -142,7 +143,7 @@ class TForm1 : public QWidget, public Operator {
 
   QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label6, *lblDSNNAme;
   QLineEdit *edtAgy, *edtAgyName, *edtCSVName;
-  QDateEdit* edtPostDate;
+  DateBox* edtPostDate;  // the posting date exactly as typed
   QPushButton* btnBrowse;
   QSpinBox *edtJENumber, *edtInvNumber;
   QPushButton *Button1, *LoadCSV, *Button3;

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <QDateEdit>
+#include <QCalendarWidget>
 #include <QDir>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <functional>
@@ -50,7 +51,6 @@ std::string Text(const QWidget* w) {
   if (auto* label = qobject_cast<const QLabel*>(w)) return ToRecordText(label->text());
   if (auto* edit = qobject_cast<const QLineEdit*>(w)) return ToRecordText(edit->text());
   if (auto* spin = qobject_cast<const QSpinBox*>(w)) return ToRecordText(spin->text());
-  if (auto* date = qobject_cast<const QDateEdit*>(w)) return ToRecordText(date->text());
   if (auto* button = qobject_cast<const QPushButton*>(w)) return ToRecordText(button->text());
   return "?";
 }
@@ -181,12 +181,77 @@ TEST_F(WindowTest, NumberBoxesHaveTheirLimitsAndCountEmptyAsZero) {
 }
 
 TEST_F(WindowTest, PostingDateDefaultsToTheLastDayOfLastMonth) {
-  const Date want = LastDayOfLastMonth(NowLocal().date);
-  auto* date = Child<QDateEdit>("edtPostDate");
-  EXPECT_EQ(date->date(), QDate(want.year, want.month, want.day));
-  EXPECT_EQ(date->displayedSections(),
-            QDateTimeEdit::MonthSection | QDateTimeEdit::DaySection | QDateTimeEdit::YearSection);
-  EXPECT_EQ(Form().ReadImportRequest().posting_date, FormatShortDate(want));
+  const std::string want = FormatShortDate(LastDayOfLastMonth(NowLocal().date));
+  EXPECT_EQ(TextOf("edtPostDate"), want);  // mm/dd/yyyy, no time
+  EXPECT_EQ(Form().ReadImportRequest().posting_date, want);
+}
+
+// Selects what `box` holds and types `text` over it with the keyboard, as the operator does
+// (an empty `text` deletes the selection), then leaves the box with Tab.
+void TypeOverSelection(QWidget* box, const QString& text) {
+  box->setFocus();
+  QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+  if (text.isEmpty()) QTest::keyClick(box, Qt::Key_Delete);
+  QTest::keyClicks(box, text);
+  QTest::keyClick(box, Qt::Key_Tab);
+}
+
+// What the operator types is what the box keeps and what the import is given, never a date the
+// box made up; a text that is no date is refused when the import starts (see the configured
+// tests), not corrected here.
+TEST_F(WindowTest, TypedPostingDateIsTakenAsTyped) {
+  const char* const kTyped[] = {
+      "12/31/2024",  // over 11/30/2024, a month with a different last day
+      "1/5/2024",    // one-digit month and day
+      "10/15/2024",
+      "02/30/2024",  // no such day: kept as typed, not turned into 02/29
+      "12/31/24",    // a two-digit year: kept, not completed to a year of the box's choice
+      "",
+  };
+  for (const char* typed : kTyped) {
+    form_.reset();
+    Form().show();
+    auto* box = Child<QLineEdit>("edtPostDate");
+    box->setText(QStringLiteral("11/30/2024"));
+    TypeOverSelection(box, QString::fromLatin1(typed));
+    EXPECT_EQ(TextOf("edtPostDate"), typed) << typed;
+    EXPECT_EQ(Form().ReadImportRequest().posting_date, typed) << typed;
+  }
+}
+
+// The calendar opens on the date the box holds and puts the day picked into the box; closed
+// without a pick, it leaves the box as it was.
+TEST_F(WindowTest, PostingDateCalendarOpensOnTheBoxesDateAndFillsTheBox) {
+  const struct {
+    const char* box;   // what the box holds when the calendar opens
+    QDate opens_on;    // the calendar's selected day then
+    int key;           // pressed in the calendar after moving one day on
+    const char* want;  // the box afterwards
+  } kCases[] = {
+      {"3/4/2024", QDate(2024, 3, 4), Qt::Key_Return, "03/05/2024"},
+      {"12/31/2024", QDate(2024, 12, 31), Qt::Key_Return, "01/01/2025"},
+      {"02/30/2024", QDate::currentDate(), Qt::Key_Escape, "02/30/2024"},  // no date: today
+      {"", QDate::currentDate(), Qt::Key_Escape, ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.box);
+    form_.reset();
+    Form().show();
+    auto* box = Child<QLineEdit>("edtPostDate");
+    box->setText(QString::fromLatin1(c.box));
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Down, Qt::AltModifier);
+    auto* calendar = box->findChild<QCalendarWidget*>();
+    ASSERT_NE(calendar, nullptr);
+    ASSERT_TRUE(calendar->isVisible());
+    EXPECT_EQ(calendar->selectedDate(), c.opens_on);
+    QWidget* days = calendar->findChild<QWidget*>(QStringLiteral("qt_calendar_calendarview"));
+    ASSERT_NE(days, nullptr);
+    QTest::keyClick(days, Qt::Key_Right);
+    QTest::keyClick(days, static_cast<Qt::Key>(c.key));
+    EXPECT_FALSE(calendar->isVisible());
+    EXPECT_EQ(TextOf("edtPostDate"), c.want);
+  }
 }
 
 TEST_F(WindowTest, CancelledChooserPutsThePresetInTheBox) {
@@ -511,6 +576,52 @@ TEST_F(ConfiguredWindowTest, OperationAfterAFailedConfigurationRunsForTheTypedAg
     EXPECT_EQ(TextOf("edtAgyName"), "Fifth Agency");
     c.check();
   }
+}
+
+// The import posts with the date typed, and refuses one that is no date of 1900-2099 before
+// it does anything, the box still showing what was typed.
+TEST_F(ConfiguredWindowTest, ImportPostsWithTheTypedDateOrRefusesIt) {
+  UseDatabase(*db_);
+  testing::PutMaster(kGlKind, "07", "1120", "Client Receivables", 'A', "001");
+  testing::PutMaster(kDepartmentKind, "07", "GA", "General Agency");
+  testing::PutMaster(kClientKind, "07", "C001", "Smith, John");
+  const std::string csv = work_.File("balances.csv");
+  WriteFile(csv, "GL,Name,SubType,Normal,Dept,Value\r\n1120,Receivables,C001,Debit,GA,50\r\n");
+  // A fresh window, configured, the date typed over the default, then "Load Balances - CSV".
+  const auto load_with_date = [&](const char* typed) {
+    form_.reset();
+    desktop_.messages.clear();
+    Form().show();
+    Form().FormActivate();
+    ASSERT_TRUE(Form().configured());
+    Child<QLineEdit>("edtCSVName")->setText(FromPath(csv));
+    TypeOverSelection(Child("edtPostDate"), QString::fromLatin1(typed));
+    Child<QPushButton>("LoadCSV")->click();
+  };
+
+  const char* const kRefused[] = {
+      "02/30/2024",  // no such day
+      "12/31/24",    // a two-digit year
+      "12/31/1899",  // the stored date has no year code before 1900
+      "13/01/2024", "31.12.2024", "",
+  };
+  for (const char* typed : kRefused) {
+    SCOPED_TRACE(typed);
+    load_with_date(typed);
+    EXPECT_THAT(desktop_.messages,
+                ElementsAre(FromRecordText(std::string("The posting date [") + typed +
+                                           "] is not a date of 1900 to 2099 written "
+                                           "month/day/year; nothing was done.")));
+    EXPECT_EQ(TextOf("edtPostDate"), typed);
+    EXPECT_FALSE(Form().files().log().is_open());  // no run started
+    EXPECT_TRUE(Child("LoadCSV")->isEnabled());
+  }
+  EXPECT_THAT(db_->Rows("SELECT COUNT(*) FROM Policy"), ElementsAre("0"));
+
+  load_with_date("12/31/2024");
+  EXPECT_THAT(db_->Rows("SELECT PolNum FROM Policy"), ElementsAre(HasSubstr("BF-241231-")))
+      << desktop_.messages.join(u'\n').toStdString();
+  EXPECT_EQ(TextOf("edtPostDate"), "12/31/2024");
 }
 
 TEST_F(ConfiguredWindowTest, SettingThatCannotWorkIsShownAndNothingIsConfigured) {
