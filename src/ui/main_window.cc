@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFocusEvent>
@@ -81,10 +82,13 @@ DesktopServices RealDesktopServices() {
                     parent);
     box.exec();
   };
-  services.choose_file = [](QWidget* parent, const QString& preset) -> std::optional<QString> {
+  services.choose_file = [](QWidget* parent, const QString& folder,
+                            const QString& file_name) -> std::optional<QString> {
     QFileDialog dialog(parent);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.selectFile(preset);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({QStringLiteral("CSV files (*.csv)"), QStringLiteral("All files (*)")});
+    dialog.setDirectory(folder);
+    dialog.selectFile(file_name);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
       return std::nullopt;
     }
@@ -382,10 +386,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::BrowseClick() {
-  const QString preset = QString::fromLatin1(kDefaultCsvName);
-  const std::optional<QString> chosen = desktop_.choose_file(this, preset);
-  // A cancelled chooser still holds its preset, and that is what the box receives.
-  edtCSVName->setText(chosen.value_or(preset));
+  const QFileInfo typed(edtCSVName->text());
+  const QString folder = edtCSVName->text().isEmpty() ? QDir::currentPath() : typed.absolutePath();
+  const std::optional<QString> chosen = desktop_.choose_file(this, folder, typed.fileName());
+  if (chosen) edtCSVName->setText(*chosen);
 }
 
 namespace {

@@ -44,8 +44,12 @@ struct WindowSetup {
 struct DesktopServices {
   // A modal message with an OK button, titled with the program's name.
   std::function<void(QWidget* parent, const QString& text)> show_message;
-  // The file chooser preset to `preset`; nullopt when cancelled.
-  std::function<std::optional<QString>(QWidget* parent, const QString& preset)> choose_file;
+  // The file chooser, opened in `folder` with `file_name` preset, CSV files listed first; it may
+  // name a file that does not exist yet (the export writes one). The path chosen, or nullopt
+  // when cancelled.
+  std::function<std::optional<QString>(QWidget* parent, const QString& folder,
+                                       const QString& file_name)>
+      choose_file;
   // Opens an absolute path with the desktop's associated program, without waiting.
   std::function<void(const QString& path)> open_file;
   // A modal question with one button per answer, titled with the program's name: the index of
@@ -98,7 +102,10 @@ class TForm1 : public QWidget, public Operator {
   void Button1Click();
   // "Quit": closes the window (during an operation: asks, then stops it at a safe point).
   void Button3Click();
-  // The folder button beside the CSV name: chooses the CSV with the file chooser.
+  // The folder button beside the CSV name: the file chooser, opened in the folder of the name
+  // in edtCSVName (a bare or relative name is taken from the current folder, as the import
+  // takes it) with that name preset, puts the chosen path into the box; Cancel leaves the box
+  // as it was.
   void BrowseClick();
 
   // The import's run values as the window holds them now: the posting date as the box shows it,

@@ -8,6 +8,7 @@
 
 #include <QCalendarWidget>
 #include <QDir>
+#include <QFileDialog>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -254,15 +255,77 @@ TEST_F(WindowTest, PostingDateCalendarOpensOnTheBoxesDateAndFillsTheBox) {
   }
 }
 
-TEST_F(WindowTest, CancelledChooserPutsThePresetInTheBox) {
-  Child<QLineEdit>("edtCSVName")->setText(QStringLiteral("other.csv"));
-  Child<QPushButton>("btnBrowse")->click();
-  EXPECT_EQ(TextOf("edtCSVName"), "balances.csv");
-  EXPECT_THAT(desktop_.presets, ElementsAre(QStringLiteral("balances.csv")));
+// The chooser opens where the typed name is, on that name; Cancel leaves the box as it was.
+TEST_F(WindowTest, ChooserOpensOnTheTypedNameAndCancelLeavesTheBox) {
+  const QString here = QDir::currentPath();
+  const struct {
+    const char* box;
+    QString folder, name;  // what the chooser opens on
+  } kCases[] = {
+      {"balances.csv", here, QStringLiteral("balances.csv")},  // the import reads it from here
+      {"sub/bal.csv", here + QStringLiteral("/sub"), QStringLiteral("bal.csv")},
+      {"/data/agency 7/bal.csv", QStringLiteral("/data/agency 7"), QStringLiteral("bal.csv")},
+      {"/data/agency 7/", QStringLiteral("/data/agency 7"), QString()},
+      {"", here, QString()},
+  };
+  for (const auto& c : kCases) {
+    desktop_.chooser_folders.clear();
+    desktop_.chooser_names.clear();
+    Child<QLineEdit>("edtCSVName")->setText(QString::fromLatin1(c.box));
+    Child<QPushButton>("btnBrowse")->click();
+    EXPECT_THAT(desktop_.chooser_folders, ElementsAre(c.folder)) << c.box;
+    EXPECT_THAT(desktop_.chooser_names, ElementsAre(c.name)) << c.box;
+    EXPECT_EQ(TextOf("edtCSVName"), c.box);  // cancelled
+  }
 
   desktop_.chooser_answer = QStringLiteral("/data/agency 7/bal.csv");
   Child<QPushButton>("btnBrowse")->click();
   EXPECT_EQ(TextOf("edtCSVName"), "/data/agency 7/bal.csv");
+}
+
+// The real chooser: CSV files first, opened on the folder and name given, and it takes a name
+// that is not there yet (the export's new file).
+TEST_F(WindowTest, FileChooserListsCsvFirstAndTakesANewName) {
+  const QString folder = FromPath(work_.path().string());
+  WriteFile(work_.File("old.csv"), "GL,Name\r\n");
+  const struct {
+    const char* way;
+    std::function<void(QFileDialog&)> leave;
+    std::optional<QString> want;
+  } kCases[] = {
+      {"Cancel", [](QFileDialog& d) { d.reject(); }, std::nullopt},
+      {"the preset, not there yet", [](QFileDialog& d) { static_cast<QDialog&>(d).accept(); },
+       folder + QStringLiteral("/new.csv")},
+      {"another file",
+       [](QFileDialog& d) {
+         d.selectFile(QStringLiteral("old.csv"));
+         static_cast<QDialog&>(d).accept();  // as the Open button does
+       },
+       folder + QStringLiteral("/old.csv")},
+  };
+  const DesktopServices real = RealDesktopServices();
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.way);
+    QStringList filters, selected;
+    QString shown_folder;
+    bool any_file = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      filters = dialog->nameFilters();
+      any_file = dialog->fileMode() == QFileDialog::AnyFile;
+      shown_folder = dialog->directory().absolutePath();
+      selected = dialog->selectedFiles();
+      c.leave(*dialog);
+      if (dialog->isVisible()) dialog->reject();  // a name it refused: fail, not hang
+    });
+    EXPECT_EQ(real.choose_file(&Form(), folder, QStringLiteral("new.csv")), c.want);
+    EXPECT_THAT(filters,
+                ElementsAre(QStringLiteral("CSV files (*.csv)"), QStringLiteral("All files (*)")));
+    EXPECT_TRUE(any_file);
+    EXPECT_EQ(shown_folder, folder);
+    EXPECT_THAT(selected, ElementsAre(folder + QStringLiteral("/new.csv")));
+  }
 }
 
 TEST_F(WindowTest, ErrorWindowIsAModalMessageTitledWithTheProgramName) {

@@ -40,14 +40,16 @@ inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
 }
 
 struct RecordingDesktop {
-  QStringList messages, presets, opened;
-  std::optional<QString> chooser_answer;  // nullopt: the operator cancels
+  QStringList messages, opened;
+  QStringList chooser_folders, chooser_names;  // what each file chooser opened on
+  std::optional<QString> chooser_answer;       // nullopt: the operator cancels
 
   DesktopServices Services() {
     DesktopServices services;
     services.show_message = [this](QWidget*, const QString& text) { messages << text; };
-    services.choose_file = [this](QWidget*, const QString& preset) {
-      presets << preset;
+    services.choose_file = [this](QWidget*, const QString& folder, const QString& file_name) {
+      chooser_folders << folder;
+      chooser_names << file_name;
       return chooser_answer;
     };
     services.open_file = [this](const QString& path) { opened << path; };
