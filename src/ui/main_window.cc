@@ -10,6 +10,7 @@
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -34,7 +35,8 @@ namespace {
 
 constexpr int kUnactivatedConfigureMs = 1000;
 
-// A document-number box: 0 to 999999 in steps of 100; an entry left empty becomes 0.
+// A document-number box: 0 to 999999 in steps of 100, in the digits of its locale; an entry
+// left empty becomes 0.
 class NumberBox : public QSpinBox {
  public:
   explicit NumberBox(QWidget* parent) : QSpinBox(parent) {
@@ -42,14 +44,16 @@ class NumberBox : public QSpinBox {
     setSingleStep(100);
   }
   void fixup(QString& input) const override {
-    if (input.trimmed().isEmpty()) input = QStringLiteral("0");
+    if (input.trimmed().isEmpty()) input = locale().toString(0);
     QSpinBox::fixup(input);
   }
 };
 
+// The number a box shows, also while it is being typed, read in the box's locale: "١٢٣٤٠٠" in
+// ar_EG is 123400 (the locale takes ASCII digits too); empty or not a number, 0.
 int NumberEntry(const QSpinBox* box) {
   bool ok = false;
-  const int value = box->cleanText().toInt(&ok);
+  const int value = box->locale().toInt(box->cleanText(), &ok);
   return ok ? value : 0;
 }
 

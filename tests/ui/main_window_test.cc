@@ -56,6 +56,17 @@ std::string Text(const QWidget* w) {
   return "?";
 }
 
+// Types `text` into `edit` as the operator does, replacing what it holds.
+void TypeInto(QLineEdit* edit, const QString& text) {
+  edit->selectAll();
+  for (const QChar ch : text) {
+    QKeyEvent press(QEvent::KeyPress, ch.unicode(), Qt::NoModifier, QString(ch));
+    QCoreApplication::sendEvent(edit, &press);
+    QKeyEvent release(QEvent::KeyRelease, ch.unicode(), Qt::NoModifier, QString(ch));
+    QCoreApplication::sendEvent(edit, &release);
+  }
+}
+
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -179,6 +190,42 @@ TEST_F(WindowTest, NumberBoxesHaveTheirLimitsAndCountEmptyAsZero) {
   je->interpretText();  // what leaving the box does
   EXPECT_EQ(je->value(), 0);
   EXPECT_EQ(Form().ReadImportRequest().first_inv_number, 500000);
+}
+
+// Makes `locale` the default for the widgets created meanwhile; the old default comes back.
+class DefaultLocale {
+ public:
+  explicit DefaultLocale(const QLocale& locale) { QLocale::setDefault(locale); }
+  ~DefaultLocale() { QLocale::setDefault(old_); }
+
+ private:
+  QLocale old_;
+};
+
+// In a locale with digits of its own the boxes show and take those digits; what is read is
+// the number shown, never 0.
+TEST_F(WindowTest, NumberBoxesReadTheNumberShownInAnyLocale) {
+  for (const char* name : {"ar_EG", "fa_IR", "de_DE", "en_US"}) {
+    SCOPED_TRACE(name);
+    QLocale locale{QString::fromLatin1(name)};
+    const DefaultLocale in_locale(locale);
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);  // as a spin box shows numbers
+    form_.reset();
+    auto* je = Child<QSpinBox>("edtJENumber");
+    auto* inv = Child<QSpinBox>("edtInvNumber");
+    je->setLocale(locale);
+    inv->setLocale(locale);
+    EXPECT_EQ(je->text(), locale.toString(100000));  // "١٠٠٠٠٠" in ar_EG
+    EXPECT_EQ(Form().ReadImportRequest().first_je_number, 100000);
+    EXPECT_EQ(Form().ReadImportRequest().first_inv_number, 500000);
+
+    TypeInto(je->findChild<QLineEdit*>(), locale.toString(123400));  // the locale's digits
+    TypeInto(inv->findChild<QLineEdit*>(), QStringLiteral("2500"));  // the keyboard's digits
+    EXPECT_EQ(je->text(), locale.toString(123400));
+    const ImportRequest request = Form().ReadImportRequest();
+    EXPECT_EQ(request.first_je_number, 123400);
+    EXPECT_EQ(request.first_inv_number, 2500);
+  }
 }
 
 TEST_F(WindowTest, PostingDateDefaultsToTheLastDayOfLastMonth) {
@@ -573,17 +620,6 @@ namespace quillmere {
 namespace {
 
 using ::testing::IsEmpty;
-
-// Types `text` into `edit` as the operator does, replacing what it holds.
-void TypeInto(QLineEdit* edit, const QString& text) {
-  edit->selectAll();
-  for (const QChar ch : text) {
-    QKeyEvent press(QEvent::KeyPress, ch.unicode(), Qt::NoModifier, QString(ch));
-    QCoreApplication::sendEvent(edit, &press);
-    QKeyEvent release(QEvent::KeyRelease, ch.unicode(), Qt::NoModifier, QString(ch));
-    QCoreApplication::sendEvent(edit, &release);
-  }
-}
 
 // The operator types another agency after a failed first configuration; the server is back
 // when a button is pressed, which configures again: the operation runs for the typed agency.
