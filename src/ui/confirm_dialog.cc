@@ -19,6 +19,7 @@ TfrmConfirm::TfrmConfirm(QWidget* parent) : QDialog(parent) {
   lblPrompt->setGeometry(40, 32, 377, 23);
   lblPrompt->setAlignment(Qt::AlignCenter);
   lblPrompt->setWordWrap(false);
+  lblPrompt->setTextFormat(Qt::PlainText);  // a file name in the prompt is never markup
 
   Button1 = new QPushButton(QStringLiteral("Yes"), this);
   Button1->setObjectName(QStringLiteral("Button1"));

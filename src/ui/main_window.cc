@@ -69,6 +69,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const char* text, int left,
   auto* label =
       Place(new QLabel(QString::fromLatin1(text), parent), name, left, top, width, height);
   label->setAlignment(alignment | Qt::AlignVCenter);
+  label->setTextFormat(Qt::PlainText);  // a status naming a file "<b>.csv" shows those characters
   return label;
 }
 
@@ -84,6 +85,7 @@ DesktopServices RealDesktopServices() {
   services.show_message = [](QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProgramName), text, QMessageBox::Ok,
                     parent);
+    box.setTextFormat(Qt::PlainText);  // names and codes in messages are never markup
     box.exec();
   };
   services.choose_file = [](QWidget* parent, const QString& folder,

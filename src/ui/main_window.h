@@ -42,7 +42,8 @@ struct WindowSetup {
 
 // The desktop services the window uses; each defaults to the real one, tests replace them.
 struct DesktopServices {
-  // A modal message with an OK button, titled with the program's name.
+  // A modal message with an OK button, titled with the program's name. The text is shown as
+  // it is, never as markup (also the question of `choose`).
   std::function<void(QWidget* parent, const QString& text)> show_message;
   // The file chooser, opened in `folder` with `file_name` preset, CSV files listed first; it may
   // name a file that does not exist yet (the export writes one). The path chosen, or nullopt

@@ -63,5 +63,19 @@ TEST(TfrmConfirm, EachWayOutGivesItsResult) {
   }
 }
 
+// A prompt holding "<b>" (a file name may) is shown as those characters, never as bold.
+TEST(TfrmConfirm, PromptShowsMarkupAsCharacters) {
+  EnsureApplication();
+  TfrmConfirm dialog;
+  const QString kPrompt = QStringLiteral("[<b>x</b>.csv] exists. Overwrite?");
+  int shown_width = 0;
+  QTimer::singleShot(0, [&] {
+    shown_width = dialog.findChild<QLabel*>(QStringLiteral("lblPrompt"))->sizeHint().width();
+    dialog.findChild<QPushButton*>(QStringLiteral("Button2"))->click();
+  });
+  dialog.Ask(kPrompt);
+  EXPECT_GE(shown_width, dialog.fontMetrics().horizontalAdvance(kPrompt));
+}
+
 }  // namespace
 }  // namespace quillmere

@@ -390,6 +390,60 @@ TEST_F(WindowTest, ErrorWindowIsAModalMessageTitledWithTheProgramName) {
   EXPECT_EQ(text, QStringLiteral("Unable to open Jcki file jcki, status is 12"));
 }
 
+// A label that shows `text` character for character is at least as wide as those characters;
+// one that took them for markup shows a bold "x" only.
+void ExpectShownAsCharacters(const QLabel* label, const QString& text, const char* where) {
+  ASSERT_NE(label, nullptr) << where;
+  EXPECT_EQ(label->text(), text) << where;
+  EXPECT_GE(label->sizeHint().width(), label->fontMetrics().horizontalAdvance(text)) << where;
+}
+
+// A file name or code holding "<b>" is shown as those characters, never as bold.
+TEST_F(WindowTest, StatusAndMessagesShowMarkupAsCharacters) {
+  const QString kText = QStringLiteral("<b>x</b>");
+  const DesktopServices real = RealDesktopServices();
+  // Inspects the label of the message box that opens next, then closes it.
+  const auto inspect_box = [&](const char* where) {
+    QTimer::singleShot(0, [&, where] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr) << where;
+      ExpectShownAsCharacters(box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")), kText,
+                              where);
+      box->buttons().first()->click();
+    });
+  };
+  const struct {
+    const char* where;
+    std::function<const QLabel*()> show;  // shows kText; the label it is in, if not a dialog's
+  } kCases[] = {
+      {"status line",
+       [&] {
+         Form().SetStatus(ToRecordText(kText));
+         return Child<QLabel>("Label6");
+       }},
+      {"database name",
+       [&] {
+         Child<QLabel>("lblDSNNAme")->setText(kText);
+         return Child<QLabel>("lblDSNNAme");
+       }},
+      {"message",
+       [&]() -> const QLabel* {
+         inspect_box("message");
+         real.show_message(&Form(), kText);
+         return nullptr;
+       }},
+      {"question",
+       [&]() -> const QLabel* {
+         inspect_box("question");
+         real.choose(&Form(), kText, {QStringLiteral("Yes"), QStringLiteral("Cancel")});
+         return nullptr;
+       }},
+  };
+  for (const auto& c : kCases) {
+    if (const QLabel* label = c.show()) ExpectShownAsCharacters(label, kText, c.where);
+  }
+}
+
 TEST_F(WindowTest, OperatorCallsReachTheWindow) {
   Form().SetStatus("Pass 1: row 12");
   EXPECT_EQ(TextOf("Label6"), "Pass 1: row 12");
