@@ -290,12 +290,44 @@ void TForm1::ShowConfigurationError(const std::string& message) {
 }
 
 bool TForm1::LookUpAgency(std::string* error) {
-  const std::optional<std::string> name =
-      LookupAgencyName(QSqlDatabase::database(setup_.connection_name, /*open=*/false),
-                       ToRecordText(edtAgy->text()), error);
-  if (!name) return false;
+  const QString code = edtAgy->text();
+  const std::optional<std::string> name = LookupAgencyName(
+      QSqlDatabase::database(setup_.connection_name, /*open=*/false), ToRecordText(code), error);
+  if (!name) {
+    // Unknown whether the code has a row: the operation asks again when it starts.
+    looked_up_agency_.reset();
+    AllowOperationsForAgency(true);
+    return false;
+  }
   edtAgyName->setText(FromRecordText(*name));
+  looked_up_agency_ = code;
+  agency_found_ = *name != kAgencyNotFound;
+  AllowOperationsForAgency(agency_found_);
   return true;
+}
+
+bool TForm1::AgencyFound() {
+  if (looked_up_agency_ != edtAgy->text()) {
+    std::string error;
+    if (!LookUpAgency(&error)) {
+      ErrorWindow(error);
+      return false;
+    }
+  }
+  AllowOperationsForAgency(agency_found_);
+  return agency_found_;
+}
+
+void TForm1::AllowOperationsForAgency(bool allow) {
+  if (!allow && !operations_off_for_agency_ && LoadCSV->isEnabled()) {
+    operations_off_for_agency_ = true;
+    LoadCSV->setEnabled(false);
+    Button1->setEnabled(false);
+  } else if (allow && operations_off_for_agency_) {
+    operations_off_for_agency_ = false;
+    LoadCSV->setEnabled(true);
+    Button1->setEnabled(true);
+  }
 }
 
 void TForm1::ShowAgyName() {
@@ -338,8 +370,8 @@ bool TForm1::EnsureConfigured() {
 void TForm1::LoadCSVClick() {
   if (running_ || !EnsureConfigured()) return;
   const ImportRequest request = ReadImportRequest();
-  // A request that cannot start (bad date, long agency code) is shown and leaves all as it was.
-  if (!import_run_.CheckRequest(request)) return;
+  // A request that cannot start (bad date, long or unknown agency code) leaves all as it was.
+  if (!import_run_.CheckRequest(request) || !AgencyFound()) return;
   // Once an import has started, neither operation runs again in this program.
   LoadCSV->setEnabled(false);
   Button1->setEnabled(false);
@@ -368,7 +400,8 @@ void TForm1::Button1Click() {
   ExportRequest request;
   request.agency_code = ToRecordText(edtAgy->text());
   request.csv_path = ToPath(edtCSVName->text());
-  if (!CheckExportRequest(request, *this)) return;  // before the wait cursor and anything opened
+  // Before the wait cursor and anything opened.
+  if (!CheckExportRequest(request, *this) || !AgencyFound()) return;
   RunScope run(this);
   if (export_run_.Run(request) == ExportOutcome::kWritten) {
     Launch(request.csv_path);

@@ -91,13 +91,17 @@ class TForm1 : public QWidget, public Operator {
   // store that does not open, a connection that fails. Puts the start-up agency into edtAgy
   // unless the operator has typed in it.
   bool SetVelFiles();
-  // Looks up the agency typed in edtAgy and shows its name or " Not Found" in edtAgyName. On a
-  // database error shows the error and leaves edtAgyName as it was.
+  // Looks up the agency typed in edtAgy and shows its name or " Not Found" in edtAgyName. A code
+  // with no Agency row disables both operation buttons until a lookup finds one. On a database
+  // error shows the error, leaves edtAgyName as it was and the buttons enabled: an operation
+  // then looks the code up again when it starts.
   void ShowAgyName();
 
   // "Load Balances - CSV": checks the CSV against the master file, then posts a clean one. Both
   // operation buttons stay disabled afterwards, unless the run did nothing at all (its record
   // files or the Policy table did not open).
+  // Like the export, it starts only for an agency code that has an Agency row: a code not looked
+  // up yet (or whose lookup could not run) is looked up first.
   void LoadCSVClick();
   // "Create GL CSV": writes the agency's GL chart as a CSV template, opens it and closes.
   void Button1Click();
@@ -124,7 +128,16 @@ class TForm1 : public QWidget, public Operator {
 
  private:
   class RunScope;
+  // Looks up the code in edtAgy and shows the name (or " Not Found"); switches the operation
+  // buttons by the result. False with the database's error when the lookup could not run.
   bool LookUpAgency(std::string* error);
+  // True when the code now in edtAgy has an Agency row, looking it up unless the last lookup was
+  // of this code; false when it has none (the buttons are then disabled) or the lookup could not
+  // run (the error is shown).
+  bool AgencyFound();
+  // Disables both operation buttons for an agency code without a row, or enables them again
+  // when they were disabled for that reason only (never after an import has started).
+  void AllowOperationsForAgency(bool allow);
   // Runs the site configuration now unless it completed before; false when it failed (shown).
   bool EnsureConfigured();
   void ShowConfigurationError(const std::string& message);
@@ -144,6 +157,11 @@ class TForm1 : public QWidget, public Operator {
   bool configuring_ = false;
   bool settings_problems_shown_ = false;
   bool agency_typed_ = false;  // the operator edited edtAgy: configuration leaves it alone
+  // The code of the last agency lookup that ran and whether it found a row; nullopt when none
+  // ran yet or the last one could not run.
+  std::optional<QString> looked_up_agency_;
+  bool agency_found_ = false;
+  bool operations_off_for_agency_ = false;  // the buttons are disabled for an unknown code
   QElapsedTimer since_failed_configuration_;
   bool running_ = false;
   bool stop_requested_ = false;

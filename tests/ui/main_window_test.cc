@@ -45,6 +45,7 @@ using ::quillmere::testing::WaitFor;
 using ::quillmere::testing::WriteFile;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 
 const QString kConnection = QStringLiteral("window-test");
 
@@ -65,6 +66,13 @@ void TypeInto(QLineEdit* edit, const QString& text) {
     QKeyEvent release(QEvent::KeyRelease, ch.unicode(), Qt::NoModifier, QString(ch));
     QCoreApplication::sendEvent(edit, &release);
   }
+}
+
+// Types `code` into the agency box and leaves it with Tab, which looks the code up.
+void LeaveAgencyBoxWith(QLineEdit* agy, const QString& code) {
+  TypeInto(agy, code);
+  QFocusEvent tab(QEvent::FocusOut, Qt::TabFocusReason);
+  QCoreApplication::sendEvent(agy, &tab);
 }
 
 class WindowTest : public ::testing::Test {
@@ -518,6 +526,105 @@ TEST_F(ConfiguredWindowTest, LeavingTheAgencyBoxLooksTheNameUp) {
   EXPECT_EQ(TextOf("edtAgyName"), " Not Found");
 }
 
+// A code without an Agency row disables both operations until a lookup finds one, also when
+// the start-up code is the unknown one.
+TEST_F(ConfiguredWindowTest, UnknownAgencyDisablesTheOperationsUntilOneIsFound) {
+  setup_.run_options.sLastAgyCode = "42";
+  ShowConfigured();
+  EXPECT_EQ(TextOf("edtAgyName"), " Not Found");
+  EXPECT_FALSE(Child("Button1")->isEnabled());
+  EXPECT_FALSE(Child("LoadCSV")->isEnabled());
+  const struct {
+    const char* code;
+    const char* name;
+    bool enabled;
+  } kSteps[] = {
+      {"99", " Not Found", false}, {"5", "Fifth Agency", true},  // " 5" has a row
+      {"98", " Not Found", false}, {"97", " Not Found", false}, {"07", "Seventh Agency", true},
+  };
+  for (const auto& step : kSteps) {
+    LeaveAgencyBoxWith(Child<QLineEdit>("edtAgy"), QString::fromLatin1(step.code));
+    EXPECT_EQ(TextOf("edtAgyName"), step.name) << step.code;
+    EXPECT_EQ(Child("Button1")->isEnabled(), step.enabled) << step.code;
+    EXPECT_EQ(Child("LoadCSV")->isEnabled(), step.enabled) << step.code;
+  }
+  EXPECT_THAT(desktop_.messages, IsEmpty());
+}
+
+// A lookup that cannot run leaves the operations enabled; a press looks the code up before the
+// operation starts, and runs it only for a code that has a row.
+TEST_F(ConfiguredWindowTest, OperationLooksUpACodeWhoseLookupCouldNotRun) {
+  ShowConfigured();
+  const std::string chart = work_.File("chart.csv");
+  testing::PutMaster(kGlKind, "07", "1000", "Cash in Bank", 'A', "009");
+  Child<QLineEdit>("edtCSVName")->setText(FromPath(chart));
+  auto* agy = Child<QLineEdit>("edtAgy");
+  LeaveAgencyBoxWith(agy, QStringLiteral("99"));
+  ASSERT_FALSE(Child("Button1")->isEnabled());
+
+  db_->Exec("RENAME TABLE Agency TO AgencyAway");  // no lookup can run now
+  LeaveAgencyBoxWith(agy, QStringLiteral("98"));
+  ASSERT_EQ(desktop_.messages.size(), 1);
+  EXPECT_THAT(ToRecordText(desktop_.messages[0]), HasSubstr("Agency"));
+  EXPECT_TRUE(Child("Button1")->isEnabled());
+  EXPECT_TRUE(Child("LoadCSV")->isEnabled());
+
+  desktop_.messages.clear();
+  Child<QPushButton>("Button1")->click();  // the lookup still cannot run: nothing is done
+  ASSERT_EQ(desktop_.messages.size(), 1);
+  EXPECT_THAT(ToRecordText(desktop_.messages[0]), HasSubstr("Agency"));
+  EXPECT_FALSE(std::filesystem::exists(chart));
+  EXPECT_TRUE(Child("Button1")->isEnabled());
+
+  db_->Exec("RENAME TABLE AgencyAway TO Agency");
+  desktop_.messages.clear();
+  Child<QPushButton>("Button1")->click();  // "98" has no row: nothing is done
+  EXPECT_EQ(TextOf("edtAgyName"), " Not Found");
+  EXPECT_FALSE(std::filesystem::exists(chart));
+  EXPECT_FALSE(Child("Button1")->isEnabled());
+  EXPECT_FALSE(Child("LoadCSV")->isEnabled());
+  EXPECT_THAT(desktop_.messages, IsEmpty());
+
+  LeaveAgencyBoxWith(agy, QStringLiteral("07"));
+  Child<QPushButton>("Button1")->click();
+  EXPECT_THAT(ReadFile(chart), HasSubstr("Cash in Bank"));
+}
+
+// The server is down when the window starts, and the operator types a code that turns out to
+// have no row: the press configures, looks the code up, and does nothing.
+TEST_F(ConfiguredWindowTest, OperationAfterAFailedConfigurationRefusesAnUnknownCode) {
+  setup_.retry_quiet_ms = 0;
+  UseDatabase(*db_);
+  const std::string reachable = ReadFile(program_.File("VELFILES.ini"));
+  const std::string csv = work_.File("balances.csv");
+  WriteFile(csv, "GL,Name,SubType,Normal,Dept,Value\r\n1120,Receivables,C001,Debit,GA,50\r\n");
+  for (const char* button : {"Button1", "LoadCSV"}) {
+    SCOPED_TRACE(button);
+    form_.reset();
+    desktop_.messages.clear();
+    WriteFile(program_.File("VELFILES.ini"), "[VelfilesNdx]\nmdbserv=127.0.0.1\nmdbport=9\n");
+    Form().FormActivate();
+    ASSERT_FALSE(Form().configured());
+    TypeInto(Child<QLineEdit>("edtAgy"), QStringLiteral("99"));
+    Child<QLineEdit>("edtCSVName")
+        ->setText(FromPath(std::string(button) == "Button1" ? work_.File("chart.csv") : csv));
+    EXPECT_TRUE(Child(button)->isEnabled());
+    WriteFile(program_.File("VELFILES.ini"), reachable);  // the server is back
+    desktop_.messages.clear();
+
+    Child<QPushButton>(button)->click();
+
+    EXPECT_TRUE(Form().configured());
+    EXPECT_EQ(TextOf("edtAgyName"), " Not Found");
+    EXPECT_FALSE(Child("Button1")->isEnabled());
+    EXPECT_FALSE(Child("LoadCSV")->isEnabled());
+    EXPECT_FALSE(Form().files().log().is_open());  // no run started
+    EXPECT_FALSE(std::filesystem::exists(work_.File("chart.csv")));
+    EXPECT_THAT(desktop_.messages, IsEmpty());
+  }
+  EXPECT_THAT(db_->Rows("SELECT COUNT(*) FROM Policy"), ElementsAre("0"));
+}
+
 TEST_F(ConfiguredWindowTest, StoppedServerShowsTheDriversErrorAndKeepsTheTexts) {
   WriteFile(program_.File("VELFILES.ini"),
             "[VelfilesNdx]\nmdbserv=127.0.0.1\nmdbport=9\nmdbbase=" + db_->name() + "\n");
@@ -599,6 +706,13 @@ TEST_F(ConfiguredWindowTest, ImportDisablesBothOperations) {
   EXPECT_FALSE(Child("LoadCSV")->isEnabled());
   EXPECT_FALSE(Child("Button1")->isEnabled());
   EXPECT_FALSE(desktop_.messages.isEmpty());  // the missing file is reported
+
+  // No agency lookup opens them again.
+  for (const char* code : {"99", "5", "07"}) {
+    LeaveAgencyBoxWith(Child<QLineEdit>("edtAgy"), QString::fromLatin1(code));
+    EXPECT_FALSE(Child("LoadCSV")->isEnabled()) << code;
+    EXPECT_FALSE(Child("Button1")->isEnabled()) << code;
+  }
 }
 
 TEST_F(ConfiguredWindowTest, ScreenshotOfTheConfiguredWindow) {
@@ -672,8 +786,6 @@ TEST_F(ConfiguredWindowTest, OperationsWaitForACompletedConfiguration) {
 
 namespace quillmere {
 namespace {
-
-using ::testing::IsEmpty;
 
 // The operator types another agency after a failed first configuration; the server is back
 // when a button is pressed, which configures again: the operation runs for the typed agency.
