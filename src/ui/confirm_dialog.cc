@@ -19,6 +19,7 @@ TfrmConfirm::TfrmConfirm(QWidget* parent) : QDialog(parent) {
   lblPrompt->setGeometry(40, 32, 377, 23);
   lblPrompt->setAlignment(Qt::AlignCenter);
   lblPrompt->setWordWrap(false);
+  lblPrompt->setTextFormat(Qt::PlainText);  // a file name in the prompt is never markup
 
   Button1 = new QPushButton(QStringLiteral("Yes"), this);
   Button1->setObjectName(QStringLiteral("Button1"));
@@ -26,7 +27,7 @@ TfrmConfirm::TfrmConfirm(QWidget* parent) : QDialog(parent) {
   Button1->setDefault(true);
   connect(Button1, &QPushButton::clicked, this, [this] { done(kYes); });
 
-  Button2 = new QPushButton(QStringLiteral("Button2"), this);
+  Button2 = new QPushButton(QStringLiteral("No"), this);
   Button2->setObjectName(QStringLiteral("Button2"));
   Button2->setGeometry(267, 80, 150, 32);
   connect(Button2, &QPushButton::clicked, this, [this] { done(kNo); });

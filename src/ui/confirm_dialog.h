@@ -15,7 +15,7 @@ class TfrmConfirm : public QDialog {
 
  public:
   static constexpr int kYes = 6;  // "Yes"
-  static constexpr int kNo = 7;   // "Button2"; the close box gives neither
+  static constexpr int kNo = 7;   // "No"; the close box gives neither
 
   explicit TfrmConfirm(QWidget* parent = nullptr);
 

@@ -3,13 +3,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDateEdit>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -25,6 +26,7 @@
 #include "recfiles/encodings.h"
 #include "startup/run_values.h"
 #include "ui/confirm_dialog.h"
+#include "ui/date_box.h"
 #include "ui/error_report_dialog.h"
 #include "ui/posted_dialog.h"
 #include "ui/preview_dialog.h"
@@ -45,7 +47,8 @@ class ArrowWhileAsking {
   ArrowWhileAsking& operator=(const ArrowWhileAsking&) = delete;
 };
 
-// A document-number box: 0 to 999999 in steps of 100; an entry left empty becomes 0.
+// A document-number box: 0 to 999999 in steps of 100, in the digits of its locale; an entry
+// left empty becomes 0.
 class NumberBox : public QSpinBox {
  public:
   explicit NumberBox(QWidget* parent) : QSpinBox(parent) {
@@ -53,14 +56,16 @@ class NumberBox : public QSpinBox {
     setSingleStep(100);
   }
   void fixup(QString& input) const override {
-    if (input.trimmed().isEmpty()) input = QStringLiteral("0");
+    if (input.trimmed().isEmpty()) input = locale().toString(0);
     QSpinBox::fixup(input);
   }
 };
 
+// The number a box shows, also while it is being typed, read in the box's locale: "١٢٣٤٠٠" in
+// ar_EG is 123400 (the locale takes ASCII digits too); empty or not a number, 0.
 int NumberEntry(const QSpinBox* box) {
   bool ok = false;
-  const int value = box->cleanText().toInt(&ok);
+  const int value = box->locale().toInt(box->cleanText(), &ok);
   return ok ? value : 0;
 }
 
@@ -76,6 +81,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const char* text, int left,
   auto* label =
       Place(new QLabel(QString::fromLatin1(text), parent), name, left, top, width, height);
   label->setAlignment(alignment | Qt::AlignVCenter);
+  label->setTextFormat(Qt::PlainText);  // a status naming a file "<b>.csv" shows those characters
   return label;
 }
 
@@ -91,12 +97,16 @@ DesktopServices RealDesktopServices() {
   services.show_message = [](QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProgramName), text, QMessageBox::Ok,
                     parent);
+    box.setTextFormat(Qt::PlainText);  // names and codes in messages are never markup
     box.exec();
   };
-  services.choose_file = [](QWidget* parent, const QString& preset) -> std::optional<QString> {
+  services.choose_file = [](QWidget* parent, const QString& folder,
+                            const QString& file_name) -> std::optional<QString> {
     QFileDialog dialog(parent);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.selectFile(preset);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({QStringLiteral("CSV files (*.csv)"), QStringLiteral("All files (*)")});
+    dialog.setDirectory(folder);
+    dialog.selectFile(file_name);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
       return std::nullopt;
     }
@@ -212,9 +222,7 @@ TForm1::TForm1(WindowSetup setup, QWidget* parent)
       Place(new QLineEdit(QStringLiteral("Your New Agency"), this), "edtAgyName", 280, 24, 329, 31);
   edtAgyName->setEnabled(false);
 
-  edtPostDate = Place(new QDateEdit(this), "edtPostDate", 224, 59, 185, 31);
-  edtPostDate->setDisplayFormat(QStringLiteral("MM/dd/yyyy"));
-  edtPostDate->setCalendarPopup(true);
+  edtPostDate = Place(new DateBox(this), "edtPostDate", 224, 59, 185, 31);
 
   edtCSVName = Place(new QLineEdit(QString::fromLatin1(kDefaultCsvName), this), "edtCSVName", 224,
                      91, 385, 31);
@@ -255,8 +263,7 @@ TForm1::~TForm1() = default;
 
 void TForm1::FormCreate() {
   const RunValues defaults = DefaultRunValues(setup_.run_options, NowLocal().date);
-  const Date d = *ParseDate(defaults.posting_date);
-  edtPostDate->setDate(QDate(d.year, d.month, d.day));
+  edtPostDate->setText(FromRecordText(defaults.posting_date));
 }
 
 bool TForm1::event(QEvent* event) {
@@ -332,12 +339,44 @@ void TForm1::ShowConfigurationError(const std::string& message) {
 }
 
 bool TForm1::LookUpAgency(std::string* error) {
-  const std::optional<std::string> name =
-      LookupAgencyName(QSqlDatabase::database(setup_.connection_name, /*open=*/false),
-                       ToRecordText(edtAgy->text()), error);
-  if (!name) return false;
+  const QString code = edtAgy->text();
+  const std::optional<std::string> name = LookupAgencyName(
+      QSqlDatabase::database(setup_.connection_name, /*open=*/false), ToRecordText(code), error);
+  if (!name) {
+    // Unknown whether the code has a row: the operation asks again when it starts.
+    looked_up_agency_.reset();
+    AllowOperationsForAgency(true);
+    return false;
+  }
   edtAgyName->setText(FromRecordText(*name));
+  looked_up_agency_ = code;
+  agency_found_ = *name != kAgencyNotFound;
+  AllowOperationsForAgency(agency_found_);
   return true;
+}
+
+bool TForm1::AgencyFound() {
+  if (looked_up_agency_ != edtAgy->text()) {
+    std::string error;
+    if (!LookUpAgency(&error)) {
+      ErrorWindow(error);
+      return false;
+    }
+  }
+  AllowOperationsForAgency(agency_found_);
+  return agency_found_;
+}
+
+void TForm1::AllowOperationsForAgency(bool allow) {
+  if (!allow && !operations_off_for_agency_ && LoadCSV->isEnabled()) {
+    operations_off_for_agency_ = true;
+    LoadCSV->setEnabled(false);
+    Button1->setEnabled(false);
+  } else if (allow && operations_off_for_agency_) {
+    operations_off_for_agency_ = false;
+    LoadCSV->setEnabled(true);
+    Button1->setEnabled(true);
+  }
 }
 
 void TForm1::ShowAgyName() {
@@ -360,8 +399,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 ImportRequest TForm1::ReadImportRequest() const {
   ImportRequest request;
   request.agency_code = ToRecordText(edtAgy->text());
-  const QDate date = edtPostDate->date();
-  request.posting_date = FormatShortDate(Date{date.year(), date.month(), date.day()});
+  request.posting_date = ToRecordText(edtPostDate->text());
   request.csv_path = ToPath(edtCSVName->text());
   request.first_je_number = NumberEntry(edtJENumber);
   request.first_inv_number = NumberEntry(edtInvNumber);
@@ -381,8 +419,8 @@ bool TForm1::EnsureConfigured() {
 void TForm1::LoadCSVClick() {
   if (running_ || !EnsureConfigured()) return;
   const ImportRequest request = ReadImportRequest();
-  // A request that cannot start (bad date, long agency code) is shown and leaves all as it was.
-  if (!import_run_.CheckRequest(request)) return;
+  // A request that cannot start (bad date, long or unknown agency code) leaves all as it was.
+  if (!import_run_.CheckRequest(request) || !AgencyFound()) return;
   LoadCSV->setEnabled(false);
   Button1->setEnabled(false);
   ImportOutcome outcome;
@@ -435,7 +473,8 @@ void TForm1::Button1Click() {
   ExportRequest request;
   request.agency_code = ToRecordText(edtAgy->text());
   request.csv_path = ToPath(edtCSVName->text());
-  if (!CheckExportRequest(request, *this)) return;  // before the wait cursor and anything opened
+  // Before the wait cursor and anything opened.
+  if (!CheckExportRequest(request, *this) || !AgencyFound()) return;
   RunScope run(this);
   if (export_run_.Run(request) == ExportOutcome::kWritten) {
     Launch(request.csv_path);
@@ -459,10 +498,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::BrowseClick() {
-  const QString preset = QString::fromLatin1(kDefaultCsvName);
-  const std::optional<QString> chosen = desktop_.choose_file(this, preset);
-  // A cancelled chooser still holds its preset, and that is what the box receives.
-  edtCSVName->setText(chosen.value_or(preset));
+  const QFileInfo typed(edtCSVName->text());
+  const QString folder = edtCSVName->text().isEmpty() ? QDir::currentPath() : typed.absolutePath();
+  const std::optional<QString> chosen = desktop_.choose_file(this, folder, typed.fileName());
+  if (chosen) edtCSVName->setText(*chosen);
 }
 
 void TForm1::ErrorWindow(const std::string& message) {

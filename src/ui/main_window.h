@@ -18,7 +18,6 @@
 #include "import/import_run.h"
 #include "startup/run_options.h"
 
-class QDateEdit;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -27,6 +26,7 @@ class QSpinBox;
 
 namespace quillmere {
 
+class DateBox;
 class TfrmConfirm;
 
 // What the window is started with.
@@ -42,10 +42,15 @@ struct WindowSetup {
 
 // The desktop services the window uses; each defaults to the real one, tests replace them.
 struct DesktopServices {
-  // A modal message with an OK button, titled with the program's name.
+  // A modal message with an OK button, titled with the program's name. The text is shown as
+  // it is, never as markup (also the question of `choose`).
   std::function<void(QWidget* parent, const QString& text)> show_message;
-  // The file chooser preset to `preset`; nullopt when cancelled.
-  std::function<std::optional<QString>(QWidget* parent, const QString& preset)> choose_file;
+  // The file chooser, opened in `folder` with `file_name` preset, CSV files listed first; it may
+  // name a file that does not exist yet (the export writes one). The path chosen, or nullopt
+  // when cancelled.
+  std::function<std::optional<QString>(QWidget* parent, const QString& folder,
+                                       const QString& file_name)>
+      choose_file;
   // Opens an absolute path with the desktop's associated program, without waiting.
   std::function<void(const QString& path)> open_file;
   // A modal question with one button per answer, titled with the program's name: the index of
@@ -93,8 +98,10 @@ class TForm1 : public QWidget, public Operator {
   // store that does not open, a connection that fails. Puts the start-up agency into edtAgy
   // unless the operator has typed in it.
   bool SetVelFiles();
-  // Looks up the agency typed in edtAgy and shows its name or " Not Found" in edtAgyName. On a
-  // database error shows the error and leaves edtAgyName as it was.
+  // Looks up the agency typed in edtAgy and shows its name or " Not Found" in edtAgyName. A code
+  // with no Agency row disables both operation buttons until a lookup finds one. On a database
+  // error shows the error, leaves edtAgyName as it was and the buttons enabled: an operation
+  // then looks the code up again when it starts.
   void ShowAgyName();
 
   // "Load Balances - CSV": checks the CSV against the master file; errors are shown in a table;
@@ -102,15 +109,21 @@ class TForm1 : public QWidget, public Operator {
   // was posted. Both operation buttons stay disabled once a posting ran; after anything that
   // posted nothing (errors, a file not found, a cancel, a refused start) they are given back,
   // so the operator fixes the file and loads it again.
+  // Like the export, it starts only for an agency code that has an Agency row: a code not looked
+  // up yet (or whose lookup could not run) is looked up first.
   void LoadCSVClick();
   // "Create GL CSV": writes the agency's GL chart as a CSV template, opens it and closes.
   void Button1Click();
   // "Quit": closes the window (during an operation: asks, then stops it at a safe point).
   void Button3Click();
-  // The folder button beside the CSV name: chooses the CSV with the file chooser.
+  // The folder button beside the CSV name: the file chooser, opened in the folder of the name
+  // in edtCSVName (a bare or relative name is taken from the current folder, as the import
+  // takes it) with that name preset, puts the chosen path into the box; Cancel leaves the box
+  // as it was.
   void BrowseClick();
 
-  // The import's run values as the window holds them now (an empty number box counts as 0).
+  // The import's run values as the window holds them now: the posting date as the box shows it,
+  // date or not (the import refuses one that is no date); an empty number box counts as 0.
   ImportRequest ReadImportRequest() const;
 
   bool configured() const { return configured_; }
@@ -124,7 +137,16 @@ class TForm1 : public QWidget, public Operator {
 
  private:
   class RunScope;
+  // Looks up the code in edtAgy and shows the name (or " Not Found"); switches the operation
+  // buttons by the result. False with the database's error when the lookup could not run.
   bool LookUpAgency(std::string* error);
+  // True when the code now in edtAgy has an Agency row, looking it up unless the last lookup was
+  // of this code; false when it has none (the buttons are then disabled) or the lookup could not
+  // run (the error is shown).
+  bool AgencyFound();
+  // Disables both operation buttons for an agency code without a row, or enables them again
+  // when they were disabled for that reason only (never after an import has started).
+  void AllowOperationsForAgency(bool allow);
   // Runs the site configuration now unless it completed before; false when it failed (shown).
   bool EnsureConfigured();
   void ShowConfigurationError(const std::string& message);
@@ -144,6 +166,11 @@ class TForm1 : public QWidget, public Operator {
   bool configuring_ = false;
   bool settings_problems_shown_ = false;
   bool agency_typed_ = false;  // the operator edited edtAgy: configuration leaves it alone
+  // The code of the last agency lookup that ran and whether it found a row; nullopt when none
+  // ran yet or the last one could not run.
+  std::optional<QString> looked_up_agency_;
+  bool agency_found_ = false;
+  bool operations_off_for_agency_ = false;  // the buttons are disabled for an unknown code
   QElapsedTimer since_failed_configuration_;
   bool running_ = false;
   bool stop_requested_ = false;
@@ -151,7 +178,7 @@ class TForm1 : public QWidget, public Operator {
 
   QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label6, *lblDSNNAme;
   QLineEdit *edtAgy, *edtAgyName, *edtCSVName;
-  QDateEdit* edtPostDate;
+  DateBox* edtPostDate;  // the posting date exactly as typed
   QPushButton* btnBrowse;
   QSpinBox *edtJENumber, *edtInvNumber;
   QPushButton *Button1, *LoadCSV, *Button3;

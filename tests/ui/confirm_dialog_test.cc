@@ -34,7 +34,7 @@ TEST(TfrmConfirm, HasItsCaptionSizeAndControls) {
   EXPECT_EQ(yes->text(), QStringLiteral("Yes"));
   EXPECT_EQ(yes->geometry(), QRect(32, 80, 150, 32));
   EXPECT_TRUE(yes->isDefault());
-  EXPECT_EQ(no->text(), QStringLiteral("Button2"));
+  EXPECT_EQ(no->text(), QStringLiteral("No"));
   EXPECT_EQ(no->geometry(), QRect(267, 80, 150, 32));
 }
 
@@ -47,8 +47,8 @@ TEST(TfrmConfirm, EachWayOutGivesItsResult) {
   } kCases[] = {
       {"Yes", [](TfrmConfirm& d) { d.findChild<QPushButton*>(QStringLiteral("Button1"))->click(); },
        6},
-      {"Button2",
-       [](TfrmConfirm& d) { d.findChild<QPushButton*>(QStringLiteral("Button2"))->click(); }, 7},
+      {"No", [](TfrmConfirm& d) { d.findChild<QPushButton*>(QStringLiteral("Button2"))->click(); },
+       7},
       {"close box", [](TfrmConfirm& d) { d.close(); }, 0},  // neither yes nor no
   };
   for (const auto& c : kCases) {
@@ -61,6 +61,20 @@ TEST(TfrmConfirm, EachWayOutGivesItsResult) {
     EXPECT_EQ(dialog.Ask(QStringLiteral("[chart.csv] exists. Overwrite?")), c.want) << c.way;
     EXPECT_EQ(shown, QStringLiteral("[chart.csv] exists. Overwrite?")) << c.way;
   }
+}
+
+// A prompt holding "<b>" (a file name may) is shown as those characters, never as bold.
+TEST(TfrmConfirm, PromptShowsMarkupAsCharacters) {
+  EnsureApplication();
+  TfrmConfirm dialog;
+  const QString kPrompt = QStringLiteral("[<b>x</b>.csv] exists. Overwrite?");
+  int shown_width = 0;
+  QTimer::singleShot(0, [&] {
+    shown_width = dialog.findChild<QLabel*>(QStringLiteral("lblPrompt"))->sizeHint().width();
+    dialog.findChild<QPushButton*>(QStringLiteral("Button2"))->click();
+  });
+  dialog.Ask(kPrompt);
+  EXPECT_GE(shown_width, dialog.fontMetrics().horizontalAdvance(kPrompt));
 }
 
 }  // namespace

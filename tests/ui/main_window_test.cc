@@ -6,8 +6,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <QDateEdit>
+#include <QCalendarWidget>
 #include <QDir>
+#include <QFileDialog>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <filesystem>
@@ -44,6 +46,7 @@ using ::quillmere::testing::WaitFor;
 using ::quillmere::testing::WriteFile;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 
 const QString kConnection = QStringLiteral("window-test");
 
@@ -51,9 +54,26 @@ std::string Text(const QWidget* w) {
   if (auto* label = qobject_cast<const QLabel*>(w)) return ToRecordText(label->text());
   if (auto* edit = qobject_cast<const QLineEdit*>(w)) return ToRecordText(edit->text());
   if (auto* spin = qobject_cast<const QSpinBox*>(w)) return ToRecordText(spin->text());
-  if (auto* date = qobject_cast<const QDateEdit*>(w)) return ToRecordText(date->text());
   if (auto* button = qobject_cast<const QPushButton*>(w)) return ToRecordText(button->text());
   return "?";
+}
+
+// Types `text` into `edit` as the operator does, replacing what it holds.
+void TypeInto(QLineEdit* edit, const QString& text) {
+  edit->selectAll();
+  for (const QChar ch : text) {
+    QKeyEvent press(QEvent::KeyPress, ch.unicode(), Qt::NoModifier, QString(ch));
+    QCoreApplication::sendEvent(edit, &press);
+    QKeyEvent release(QEvent::KeyRelease, ch.unicode(), Qt::NoModifier, QString(ch));
+    QCoreApplication::sendEvent(edit, &release);
+  }
+}
+
+// Types `code` into the agency box and leaves it with Tab, which looks the code up.
+void LeaveAgencyBoxWith(QLineEdit* agy, const QString& code) {
+  TypeInto(agy, code);
+  QFocusEvent tab(QEvent::FocusOut, Qt::TabFocusReason);
+  QCoreApplication::sendEvent(agy, &tab);
 }
 
 class WindowTest : public ::testing::Test {
@@ -181,24 +201,187 @@ TEST_F(WindowTest, NumberBoxesHaveTheirLimitsAndCountEmptyAsZero) {
   EXPECT_EQ(Form().ReadImportRequest().first_inv_number, 500000);
 }
 
-TEST_F(WindowTest, PostingDateDefaultsToTheLastDayOfLastMonth) {
-  const Date want = LastDayOfLastMonth(NowLocal().date);
-  auto* date = Child<QDateEdit>("edtPostDate");
-  EXPECT_EQ(date->date(), QDate(want.year, want.month, want.day));
-  EXPECT_EQ(date->displayedSections(),
-            QDateTimeEdit::MonthSection | QDateTimeEdit::DaySection | QDateTimeEdit::YearSection);
-  EXPECT_EQ(Form().ReadImportRequest().posting_date, FormatShortDate(want));
+// Makes `locale` the default for the widgets created meanwhile; the old default comes back.
+class DefaultLocale {
+ public:
+  explicit DefaultLocale(const QLocale& locale) { QLocale::setDefault(locale); }
+  ~DefaultLocale() { QLocale::setDefault(old_); }
+
+ private:
+  QLocale old_;
+};
+
+// In a locale with digits of its own the boxes show and take those digits; what is read is
+// the number shown, never 0.
+TEST_F(WindowTest, NumberBoxesReadTheNumberShownInAnyLocale) {
+  for (const char* name : {"ar_EG", "fa_IR", "de_DE", "en_US"}) {
+    SCOPED_TRACE(name);
+    QLocale locale{QString::fromLatin1(name)};
+    const DefaultLocale in_locale(locale);
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);  // as a spin box shows numbers
+    form_.reset();
+    auto* je = Child<QSpinBox>("edtJENumber");
+    auto* inv = Child<QSpinBox>("edtInvNumber");
+    je->setLocale(locale);
+    inv->setLocale(locale);
+    EXPECT_EQ(je->text(), locale.toString(100000));  // "١٠٠٠٠٠" in ar_EG
+    EXPECT_EQ(Form().ReadImportRequest().first_je_number, 100000);
+    EXPECT_EQ(Form().ReadImportRequest().first_inv_number, 500000);
+
+    TypeInto(je->findChild<QLineEdit*>(), locale.toString(123400));  // the locale's digits
+    TypeInto(inv->findChild<QLineEdit*>(), QStringLiteral("2500"));  // the keyboard's digits
+    EXPECT_EQ(je->text(), locale.toString(123400));
+    const ImportRequest request = Form().ReadImportRequest();
+    EXPECT_EQ(request.first_je_number, 123400);
+    EXPECT_EQ(request.first_inv_number, 2500);
+  }
 }
 
-TEST_F(WindowTest, CancelledChooserPutsThePresetInTheBox) {
-  Child<QLineEdit>("edtCSVName")->setText(QStringLiteral("other.csv"));
-  Child<QPushButton>("btnBrowse")->click();
-  EXPECT_EQ(TextOf("edtCSVName"), "balances.csv");
-  EXPECT_THAT(desktop_.presets, ElementsAre(QStringLiteral("balances.csv")));
+TEST_F(WindowTest, PostingDateDefaultsToTheLastDayOfLastMonth) {
+  const std::string want = FormatShortDate(LastDayOfLastMonth(NowLocal().date));
+  EXPECT_EQ(TextOf("edtPostDate"), want);  // mm/dd/yyyy, no time
+  EXPECT_EQ(Form().ReadImportRequest().posting_date, want);
+}
+
+// Selects what `box` holds and types `text` over it with the keyboard, as the operator does
+// (an empty `text` deletes the selection), then leaves the box with Tab.
+void TypeOverSelection(QWidget* box, const QString& text) {
+  box->setFocus();
+  QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+  if (text.isEmpty()) QTest::keyClick(box, Qt::Key_Delete);
+  QTest::keyClicks(box, text);
+  QTest::keyClick(box, Qt::Key_Tab);
+}
+
+// What the operator types is what the box keeps and what the import is given, never a date the
+// box made up; a text that is no date is refused when the import starts (see the configured
+// tests), not corrected here.
+TEST_F(WindowTest, TypedPostingDateIsTakenAsTyped) {
+  const char* const kTyped[] = {
+      "12/31/2024",  // over 11/30/2024, a month with a different last day
+      "1/5/2024",    // one-digit month and day
+      "10/15/2024",
+      "02/30/2024",  // no such day: kept as typed, not turned into 02/29
+      "12/31/24",    // a two-digit year: kept, not completed to a year of the box's choice
+      "",
+  };
+  for (const char* typed : kTyped) {
+    form_.reset();
+    Form().show();
+    auto* box = Child<QLineEdit>("edtPostDate");
+    box->setText(QStringLiteral("11/30/2024"));
+    TypeOverSelection(box, QString::fromLatin1(typed));
+    EXPECT_EQ(TextOf("edtPostDate"), typed) << typed;
+    EXPECT_EQ(Form().ReadImportRequest().posting_date, typed) << typed;
+  }
+}
+
+// The calendar opens on the date the box holds and puts the day picked into the box; closed
+// without a pick, it leaves the box as it was.
+TEST_F(WindowTest, PostingDateCalendarOpensOnTheBoxesDateAndFillsTheBox) {
+  const struct {
+    const char* box;   // what the box holds when the calendar opens
+    QDate opens_on;    // the calendar's selected day then
+    int key;           // pressed in the calendar after moving one day on
+    const char* want;  // the box afterwards
+  } kCases[] = {
+      {"3/4/2024", QDate(2024, 3, 4), Qt::Key_Return, "03/05/2024"},
+      {"12/31/2024", QDate(2024, 12, 31), Qt::Key_Return, "01/01/2025"},
+      {"02/30/2024", QDate::currentDate(), Qt::Key_Escape, "02/30/2024"},  // no date: today
+      {"", QDate::currentDate(), Qt::Key_Escape, ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.box);
+    form_.reset();
+    Form().show();
+    auto* box = Child<QLineEdit>("edtPostDate");
+    box->setText(QString::fromLatin1(c.box));
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Down, Qt::AltModifier);
+    auto* calendar = box->findChild<QCalendarWidget*>();
+    ASSERT_NE(calendar, nullptr);
+    ASSERT_TRUE(calendar->isVisible());
+    EXPECT_EQ(calendar->selectedDate(), c.opens_on);
+    QWidget* days = calendar->findChild<QWidget*>(QStringLiteral("qt_calendar_calendarview"));
+    ASSERT_NE(days, nullptr);
+    QTest::keyClick(days, Qt::Key_Right);
+    QTest::keyClick(days, static_cast<Qt::Key>(c.key));
+    EXPECT_FALSE(calendar->isVisible());
+    EXPECT_EQ(TextOf("edtPostDate"), c.want);
+  }
+}
+
+// The chooser opens where the typed name is, on that name; Cancel leaves the box as it was.
+TEST_F(WindowTest, ChooserOpensOnTheTypedNameAndCancelLeavesTheBox) {
+  const QString here = QDir::currentPath();
+  const struct {
+    const char* box;
+    QString folder, name;  // what the chooser opens on
+  } kCases[] = {
+      {"balances.csv", here, QStringLiteral("balances.csv")},  // the import reads it from here
+      {"sub/bal.csv", here + QStringLiteral("/sub"), QStringLiteral("bal.csv")},
+      {"/data/agency 7/bal.csv", QStringLiteral("/data/agency 7"), QStringLiteral("bal.csv")},
+      {"/data/agency 7/", QStringLiteral("/data/agency 7"), QString()},
+      {"", here, QString()},
+  };
+  for (const auto& c : kCases) {
+    desktop_.chooser_folders.clear();
+    desktop_.chooser_names.clear();
+    Child<QLineEdit>("edtCSVName")->setText(QString::fromLatin1(c.box));
+    Child<QPushButton>("btnBrowse")->click();
+    EXPECT_THAT(desktop_.chooser_folders, ElementsAre(c.folder)) << c.box;
+    EXPECT_THAT(desktop_.chooser_names, ElementsAre(c.name)) << c.box;
+    EXPECT_EQ(TextOf("edtCSVName"), c.box);  // cancelled
+  }
 
   desktop_.chooser_answer = QStringLiteral("/data/agency 7/bal.csv");
   Child<QPushButton>("btnBrowse")->click();
   EXPECT_EQ(TextOf("edtCSVName"), "/data/agency 7/bal.csv");
+}
+
+// The real chooser: CSV files first, opened on the folder and name given, and it takes a name
+// that is not there yet (the export's new file).
+TEST_F(WindowTest, FileChooserListsCsvFirstAndTakesANewName) {
+  const QString folder = FromPath(work_.path().string());
+  WriteFile(work_.File("old.csv"), "GL,Name\r\n");
+  const struct {
+    const char* way;
+    std::function<void(QFileDialog&)> leave;
+    std::optional<QString> want;
+  } kCases[] = {
+      {"Cancel", [](QFileDialog& d) { d.reject(); }, std::nullopt},
+      {"the preset, not there yet", [](QFileDialog& d) { static_cast<QDialog&>(d).accept(); },
+       folder + QStringLiteral("/new.csv")},
+      {"another file",
+       [](QFileDialog& d) {
+         d.selectFile(QStringLiteral("old.csv"));
+         static_cast<QDialog&>(d).accept();  // as the Open button does
+       },
+       folder + QStringLiteral("/old.csv")},
+  };
+  const DesktopServices real = RealDesktopServices();
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.way);
+    QStringList filters, selected;
+    QString shown_folder;
+    bool any_file = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      filters = dialog->nameFilters();
+      any_file = dialog->fileMode() == QFileDialog::AnyFile;
+      shown_folder = dialog->directory().absolutePath();
+      selected = dialog->selectedFiles();
+      c.leave(*dialog);
+      if (dialog->isVisible()) dialog->reject();  // a name it refused: fail, not hang
+    });
+    EXPECT_EQ(real.choose_file(&Form(), folder, QStringLiteral("new.csv")), c.want);
+    EXPECT_THAT(filters,
+                ElementsAre(QStringLiteral("CSV files (*.csv)"), QStringLiteral("All files (*)")));
+    EXPECT_TRUE(any_file);
+    EXPECT_EQ(shown_folder, folder);
+    EXPECT_THAT(selected, ElementsAre(folder + QStringLiteral("/new.csv")));
+  }
 }
 
 TEST_F(WindowTest, ErrorWindowIsAModalMessageTitledWithTheProgramName) {
@@ -214,6 +397,60 @@ TEST_F(WindowTest, ErrorWindowIsAModalMessageTitledWithTheProgramName) {
   Form().ErrorWindow("Unable to open Jcki file jcki, status is 12");
   EXPECT_EQ(title, QStringLiteral("Quillmere"));
   EXPECT_EQ(text, QStringLiteral("Unable to open Jcki file jcki, status is 12"));
+}
+
+// A label that shows `text` character for character is at least as wide as those characters;
+// one that took them for markup shows a bold "x" only.
+void ExpectShownAsCharacters(const QLabel* label, const QString& text, const char* where) {
+  ASSERT_NE(label, nullptr) << where;
+  EXPECT_EQ(label->text(), text) << where;
+  EXPECT_GE(label->sizeHint().width(), label->fontMetrics().horizontalAdvance(text)) << where;
+}
+
+// A file name or code holding "<b>" is shown as those characters, never as bold.
+TEST_F(WindowTest, StatusAndMessagesShowMarkupAsCharacters) {
+  const QString kText = QStringLiteral("<b>x</b>");
+  const DesktopServices real = RealDesktopServices();
+  // Inspects the label of the message box that opens next, then closes it.
+  const auto inspect_box = [&](const char* where) {
+    QTimer::singleShot(0, [&, where] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr) << where;
+      ExpectShownAsCharacters(box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")), kText,
+                              where);
+      box->buttons().first()->click();
+    });
+  };
+  const struct {
+    const char* where;
+    std::function<const QLabel*()> show;  // shows kText; the label it is in, if not a dialog's
+  } kCases[] = {
+      {"status line",
+       [&] {
+         Form().SetStatus(ToRecordText(kText));
+         return Child<QLabel>("Label6");
+       }},
+      {"database name",
+       [&] {
+         Child<QLabel>("lblDSNNAme")->setText(kText);
+         return Child<QLabel>("lblDSNNAme");
+       }},
+      {"message",
+       [&]() -> const QLabel* {
+         inspect_box("message");
+         real.show_message(&Form(), kText);
+         return nullptr;
+       }},
+      {"question",
+       [&]() -> const QLabel* {
+         inspect_box("question");
+         real.choose(&Form(), kText, {QStringLiteral("Yes"), QStringLiteral("Cancel")});
+         return nullptr;
+       }},
+  };
+  for (const auto& c : kCases) {
+    if (const QLabel* label = c.show()) ExpectShownAsCharacters(label, kText, c.where);
+  }
 }
 
 TEST_F(WindowTest, OperatorCallsReachTheWindow) {
@@ -288,6 +525,105 @@ TEST_F(ConfiguredWindowTest, LeavingTheAgencyBoxLooksTheNameUp) {
   agy->setText(QStringLiteral("99"));
   QCoreApplication::sendEvent(agy, &tab);
   EXPECT_EQ(TextOf("edtAgyName"), " Not Found");
+}
+
+// A code without an Agency row disables both operations until a lookup finds one, also when
+// the start-up code is the unknown one.
+TEST_F(ConfiguredWindowTest, UnknownAgencyDisablesTheOperationsUntilOneIsFound) {
+  setup_.run_options.sLastAgyCode = "42";
+  ShowConfigured();
+  EXPECT_EQ(TextOf("edtAgyName"), " Not Found");
+  EXPECT_FALSE(Child("Button1")->isEnabled());
+  EXPECT_FALSE(Child("LoadCSV")->isEnabled());
+  const struct {
+    const char* code;
+    const char* name;
+    bool enabled;
+  } kSteps[] = {
+      {"99", " Not Found", false}, {"5", "Fifth Agency", true},  // " 5" has a row
+      {"98", " Not Found", false}, {"97", " Not Found", false}, {"07", "Seventh Agency", true},
+  };
+  for (const auto& step : kSteps) {
+    LeaveAgencyBoxWith(Child<QLineEdit>("edtAgy"), QString::fromLatin1(step.code));
+    EXPECT_EQ(TextOf("edtAgyName"), step.name) << step.code;
+    EXPECT_EQ(Child("Button1")->isEnabled(), step.enabled) << step.code;
+    EXPECT_EQ(Child("LoadCSV")->isEnabled(), step.enabled) << step.code;
+  }
+  EXPECT_THAT(desktop_.messages, IsEmpty());
+}
+
+// A lookup that cannot run leaves the operations enabled; a press looks the code up before the
+// operation starts, and runs it only for a code that has a row.
+TEST_F(ConfiguredWindowTest, OperationLooksUpACodeWhoseLookupCouldNotRun) {
+  ShowConfigured();
+  const std::string chart = work_.File("chart.csv");
+  testing::PutMaster(kGlKind, "07", "1000", "Cash in Bank", 'A', "009");
+  Child<QLineEdit>("edtCSVName")->setText(FromPath(chart));
+  auto* agy = Child<QLineEdit>("edtAgy");
+  LeaveAgencyBoxWith(agy, QStringLiteral("99"));
+  ASSERT_FALSE(Child("Button1")->isEnabled());
+
+  db_->Exec("RENAME TABLE Agency TO AgencyAway");  // no lookup can run now
+  LeaveAgencyBoxWith(agy, QStringLiteral("98"));
+  ASSERT_EQ(desktop_.messages.size(), 1);
+  EXPECT_THAT(ToRecordText(desktop_.messages[0]), HasSubstr("Agency"));
+  EXPECT_TRUE(Child("Button1")->isEnabled());
+  EXPECT_TRUE(Child("LoadCSV")->isEnabled());
+
+  desktop_.messages.clear();
+  Child<QPushButton>("Button1")->click();  // the lookup still cannot run: nothing is done
+  ASSERT_EQ(desktop_.messages.size(), 1);
+  EXPECT_THAT(ToRecordText(desktop_.messages[0]), HasSubstr("Agency"));
+  EXPECT_FALSE(std::filesystem::exists(chart));
+  EXPECT_TRUE(Child("Button1")->isEnabled());
+
+  db_->Exec("RENAME TABLE AgencyAway TO Agency");
+  desktop_.messages.clear();
+  Child<QPushButton>("Button1")->click();  // "98" has no row: nothing is done
+  EXPECT_EQ(TextOf("edtAgyName"), " Not Found");
+  EXPECT_FALSE(std::filesystem::exists(chart));
+  EXPECT_FALSE(Child("Button1")->isEnabled());
+  EXPECT_FALSE(Child("LoadCSV")->isEnabled());
+  EXPECT_THAT(desktop_.messages, IsEmpty());
+
+  LeaveAgencyBoxWith(agy, QStringLiteral("07"));
+  Child<QPushButton>("Button1")->click();
+  EXPECT_THAT(ReadFile(chart), HasSubstr("Cash in Bank"));
+}
+
+// The server is down when the window starts, and the operator types a code that turns out to
+// have no row: the press configures, looks the code up, and does nothing.
+TEST_F(ConfiguredWindowTest, OperationAfterAFailedConfigurationRefusesAnUnknownCode) {
+  setup_.retry_quiet_ms = 0;
+  UseDatabase(*db_);
+  const std::string reachable = ReadFile(program_.File("VELFILES.ini"));
+  const std::string csv = work_.File("balances.csv");
+  WriteFile(csv, "GL,Name,SubType,Normal,Dept,Value\r\n1120,Receivables,C001,Debit,GA,50\r\n");
+  for (const char* button : {"Button1", "LoadCSV"}) {
+    SCOPED_TRACE(button);
+    form_.reset();
+    desktop_.messages.clear();
+    WriteFile(program_.File("VELFILES.ini"), "[VelfilesNdx]\nmdbserv=127.0.0.1\nmdbport=9\n");
+    Form().FormActivate();
+    ASSERT_FALSE(Form().configured());
+    TypeInto(Child<QLineEdit>("edtAgy"), QStringLiteral("99"));
+    Child<QLineEdit>("edtCSVName")
+        ->setText(FromPath(std::string(button) == "Button1" ? work_.File("chart.csv") : csv));
+    EXPECT_TRUE(Child(button)->isEnabled());
+    WriteFile(program_.File("VELFILES.ini"), reachable);  // the server is back
+    desktop_.messages.clear();
+
+    Child<QPushButton>(button)->click();
+
+    EXPECT_TRUE(Form().configured());
+    EXPECT_EQ(TextOf("edtAgyName"), " Not Found");
+    EXPECT_FALSE(Child("Button1")->isEnabled());
+    EXPECT_FALSE(Child("LoadCSV")->isEnabled());
+    EXPECT_FALSE(Form().files().log().is_open());  // no run started
+    EXPECT_FALSE(std::filesystem::exists(work_.File("chart.csv")));
+    EXPECT_THAT(desktop_.messages, IsEmpty());
+  }
+  EXPECT_THAT(db_->Rows("SELECT COUNT(*) FROM Policy"), ElementsAre("0"));
 }
 
 TEST_F(ConfiguredWindowTest, StoppedServerShowsTheDriversErrorAndKeepsTheTexts) {
@@ -448,19 +784,6 @@ TEST_F(ConfiguredWindowTest, OperationsWaitForACompletedConfiguration) {
 namespace quillmere {
 namespace {
 
-using ::testing::IsEmpty;
-
-// Types `text` into `edit` as the operator does, replacing what it holds.
-void TypeInto(QLineEdit* edit, const QString& text) {
-  edit->selectAll();
-  for (const QChar ch : text) {
-    QKeyEvent press(QEvent::KeyPress, ch.unicode(), Qt::NoModifier, QString(ch));
-    QCoreApplication::sendEvent(edit, &press);
-    QKeyEvent release(QEvent::KeyRelease, ch.unicode(), Qt::NoModifier, QString(ch));
-    QCoreApplication::sendEvent(edit, &release);
-  }
-}
-
 // The operator types another agency after a failed first configuration; the server is back
 // when a button is pressed, which configures again: the operation runs for the typed agency.
 TEST_F(ConfiguredWindowTest, OperationAfterAFailedConfigurationRunsForTheTypedAgency) {
@@ -515,6 +838,52 @@ TEST_F(ConfiguredWindowTest, OperationAfterAFailedConfigurationRunsForTheTypedAg
     EXPECT_EQ(TextOf("edtAgyName"), "Fifth Agency");
     c.check();
   }
+}
+
+// The import posts with the date typed, and refuses one that is no date of 1900-2099 before
+// it does anything, the box still showing what was typed.
+TEST_F(ConfiguredWindowTest, ImportPostsWithTheTypedDateOrRefusesIt) {
+  UseDatabase(*db_);
+  testing::PutMaster(kGlKind, "07", "1120", "Client Receivables", 'A', "001");
+  testing::PutMaster(kDepartmentKind, "07", "GA", "General Agency");
+  testing::PutMaster(kClientKind, "07", "C001", "Smith, John");
+  const std::string csv = work_.File("balances.csv");
+  WriteFile(csv, "GL,Name,SubType,Normal,Dept,Value\r\n1120,Receivables,C001,Debit,GA,50\r\n");
+  // A fresh window, configured, the date typed over the default, then "Load Balances - CSV".
+  const auto load_with_date = [&](const char* typed) {
+    form_.reset();
+    desktop_.messages.clear();
+    Form().show();
+    Form().FormActivate();
+    ASSERT_TRUE(Form().configured());
+    Child<QLineEdit>("edtCSVName")->setText(FromPath(csv));
+    TypeOverSelection(Child("edtPostDate"), QString::fromLatin1(typed));
+    Child<QPushButton>("LoadCSV")->click();
+  };
+
+  const char* const kRefused[] = {
+      "02/30/2024",  // no such day
+      "12/31/24",    // a two-digit year
+      "12/31/1899",  // the stored date has no year code before 1900
+      "13/01/2024", "31.12.2024", "",
+  };
+  for (const char* typed : kRefused) {
+    SCOPED_TRACE(typed);
+    load_with_date(typed);
+    EXPECT_THAT(desktop_.messages,
+                ElementsAre(FromRecordText(std::string("The posting date [") + typed +
+                                           "] is not a date of 1900 to 2099 written "
+                                           "month/day/year; nothing was done.")));
+    EXPECT_EQ(TextOf("edtPostDate"), typed);
+    EXPECT_FALSE(Form().files().log().is_open());  // no run started
+    EXPECT_TRUE(Child("LoadCSV")->isEnabled());
+  }
+  EXPECT_THAT(db_->Rows("SELECT COUNT(*) FROM Policy"), ElementsAre("0"));
+
+  load_with_date("12/31/2024");
+  EXPECT_THAT(db_->Rows("SELECT PolNum FROM Policy"), ElementsAre(HasSubstr("BF-241231-")))
+      << desktop_.messages.join(u'\n').toStdString();
+  EXPECT_EQ(TextOf("edtPostDate"), "12/31/2024");
 }
 
 TEST_F(ConfiguredWindowTest, SettingThatCannotWorkIsShownAndNothingIsConfigured) {
@@ -710,6 +1079,12 @@ TEST_F(ImportFlowTest, CancelAtThePreviewPostsNothingAndTheButtonWorksAgain) {
   EXPECT_EQ(desktop_.posted_shown[0].first_je, "100001");
   EXPECT_EQ(Text(Child("Label6")), "Done!");
   EXPECT_FALSE(ButtonsEnabled());  // a posting that ran is the window's last operation
+  // No agency lookup opens them again.
+  for (const char* code : {"99", "5", "07"}) {
+    LeaveAgencyBoxWith(Child<QLineEdit>("edtAgy"), QString::fromLatin1(code));
+    EXPECT_FALSE(Child("LoadCSV")->isEnabled()) << code;
+    EXPECT_FALSE(Child("Button1")->isEnabled()) << code;
+  }
 }
 
 TEST_F(ImportFlowTest, ErrorsAreShownAsATableThenTheFixedFileLoads) {

@@ -41,9 +41,10 @@ inline bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
 }
 
 struct RecordingDesktop {
-  QStringList messages, presets, opened;
-  std::optional<QString> chooser_answer;  // nullopt: the operator cancels
-  std::vector<Preview> previews;          // each preview shown
+  QStringList messages, opened;
+  QStringList chooser_folders, chooser_names;  // what each file chooser opened on
+  std::optional<QString> chooser_answer;       // nullopt: the operator cancels
+  std::vector<Preview> previews;               // each preview shown
   QStringList preview_what;
   bool approve = true;               // the answer to each preview: Post
   std::function<void()> on_preview;  // called while a preview is shown
@@ -52,8 +53,9 @@ struct RecordingDesktop {
   DesktopServices Services() {
     DesktopServices services;
     services.show_message = [this](QWidget*, const QString& text) { messages << text; };
-    services.choose_file = [this](QWidget*, const QString& preset) {
-      presets << preset;
+    services.choose_file = [this](QWidget*, const QString& folder, const QString& file_name) {
+      chooser_folders << folder;
+      chooser_names << file_name;
       return chooser_answer;
     };
     services.open_file = [this](const QString& path) { opened << path; };
