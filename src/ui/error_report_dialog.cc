@@ -42,7 +42,10 @@ ErrorReportDialog::ErrorReportDialog(const std::vector<Pass1Error>& errors,
       {QStringLiteral("Line"), QStringLiteral("Reasons"), QStringLiteral("Text")});
   table->verticalHeader()->hide();
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  table->setWordWrap(true);
+  // One text line per reason: rows as high as their reasons, never as a wrapped long line.
+  table->setWordWrap(false);
+  table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table->setFocusPolicy(Qt::NoFocus);
   int row = 0;
   for (const ErrorLine& line : lines) {
     auto* number = new QTableWidgetItem(line.line_number == 0 ? QStringLiteral("file")
@@ -65,7 +68,8 @@ ErrorReportDialog::ErrorReportDialog(const std::vector<Pass1Error>& errors,
   layout->addWidget(table, 1);
 
   if (!run_log.empty()) {
-    auto* log = new QLabel(QStringLiteral("Run log: ") + FromPath(run_log), this);
+    auto* log = new QLabel(
+        QStringLiteral("Run log: ") + QFileInfo(FromPath(run_log)).absoluteFilePath(), this);
     log->setObjectName(QStringLiteral("lblRunLog"));
     log->setTextFormat(Qt::PlainText);
     log->setTextInteractionFlags(Qt::TextSelectableByMouse);

@@ -41,7 +41,7 @@ PreviewDialog::PreviewDialog(const Preview& preview, const std::string& what, QW
   setWindowTitle(QStringLiteral("Quillmere - what will be posted"));
   setFont(WindowFont());
   setModal(true);
-  resize(860, 620);
+  resize(860, 680);
   auto* layout = new QVBoxLayout(this);
 
   layout->addWidget(Paragraph(
@@ -54,10 +54,11 @@ PreviewDialog::PreviewDialog(const Preview& preview, const std::string& what, QW
   table->setHorizontalHeaderLabels({QStringLiteral("GL"), QStringLiteral("Rows"),
                                     QStringLiteral("Debit"), QStringLiteral("Credit"),
                                     QStringLiteral("Parties"),
-                                    QStringLiteral("Parties on several rows")});
+                                    QStringLiteral("On several rows")});
   table->verticalHeader()->hide();
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table->setSelectionMode(QAbstractItemView::NoSelection);
+  table->setFocusPolicy(Qt::NoFocus);
   const auto put = [table](int row, int column, const QString& text, bool number) {
     auto* item = new QTableWidgetItem(text);
     item->setTextAlignment(number ? (Qt::AlignRight | Qt::AlignVCenter) : Qt::AlignVCenter);
