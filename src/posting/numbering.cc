@@ -44,10 +44,8 @@ int16_t Posting::CountWrite(RecordFileHandle& file, const void* record) {
   }
   if (layout == nullptr) return kStatusNotOpen;  // no file of the set: nothing would be written
   const std::string_view key(static_cast<const char*>(record), layout->key_length);
-  const bool known =
-      !counted_keys_
-           .insert(std::hash<std::string>{}(std::string(layout->name) + '\0' + std::string(key)))
-           .second;
+  const bool known = !counted_keys_.Insert(
+      std::hash<std::string>{}(std::string(layout->name) + '\0' + std::string(key)));
   // The record as its key finds it: the lookup reads the key's bytes from the record itself.
   std::string found(file.record_length(), '\0');
   const bool there = known || file.GetEqual(record, found.data()) == kStatusOk;
@@ -63,7 +61,7 @@ int16_t Posting::CountWrite(RecordFileHandle& file, const void* record) {
 
 bool Posting::CountPolicyWrite(PolicyTable& table, const PolicyRow& row, std::string* error) {
   // A tag keeps the Policy keys apart from the record keys in the one set.
-  const bool known = !counted_keys_.insert(PolicyKeyHash(row) ^ 0x9e3779b97f4a7c15ull).second;
+  const bool known = !counted_keys_.Insert(PolicyKeyHash(row) ^ 0x9e3779b97f4a7c15ull);
   bool there = known;
   if (!known && !table.Exists(row, &there, error)) return false;
   ++(there ? counts_->policy_updated : counts_->policy_inserted);

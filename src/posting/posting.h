@@ -13,13 +13,13 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "context/client_files.h"
 #include "context/clock.h"
 #include "context/operator.h"
+#include "posting/key_set.h"
 #include "recfiles/btrv_layout.h"
 #include "recfiles/encodings.h"
 
@@ -140,7 +140,7 @@ class Posting {
   // a replace: the record file, the table and the keys this posting counted before are asked
   // whether the key is there. Everything else runs as in a posting that writes: the numbers
   // drawn, the checks, the failures it stops at; only the run log gets no lines. The keys
-  // written are remembered as 64-bit hashes (8 bytes and the set's overhead per write).
+  // written are remembered as 64-bit hashes (at most 16 bytes per write).
   void CountWritesOnly(WriteCounts* counts) { counts_ = counts; }
 
  private:
@@ -185,7 +185,7 @@ class Posting {
   std::optional<PostedPolicy> policy_write_;
   std::function<std::optional<PostedBefore>(const PolicyRow&)> posted_before_;
   WriteCounts* counts_ = nullptr;
-  std::unordered_set<uint64_t> counted_keys_;  // record and Policy keys counted so far
+  KeySet counted_keys_;  // record and Policy keys counted so far
 };
 
 }  // namespace quillmere
