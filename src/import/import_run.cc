@@ -536,6 +536,7 @@ ImportOutcome ImportRun::Passes(const ImportRequest& request, bool post, const L
   summary_.first_inv_number = first_inv_;
   if (outcome == ImportOutcome::kClean && (!post || load.approve)) {
     outcome = WorkOutPreview(op, copy ? copy.get() : csv.get());
+    if (outcome == ImportOutcome::kSetupFailed) return setup_failed("");
     if (outcome == ImportOutcome::kClean && post) {
       op.SetStatus("Waiting for the preview to be approved");
       if (!load.approve(summary_.preview)) {
@@ -633,6 +634,10 @@ ImportOutcome ImportRun::WorkOutPreview(LoggingOperator& op, int copy_fd) {
     const int32_t je_before = posting.iJENum(), inv_before = posting.iInvNum();
     try {
       PostRow(posting, row, *amount);
+    } catch (const CountFailed& e) {
+      op.ErrorWindow(std::string("What the posting will write could not be worked out: ") +
+                     e.what() + "; nothing was posted.");
+      return ImportOutcome::kSetupFailed;
     } catch (const std::exception& e) {
       Pass1Error& error = summary_.errors.emplace_back(
           Pass1Error{line_number, std::string("The posting would stop at this line: ") + e.what(),

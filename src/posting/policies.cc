@@ -70,7 +70,7 @@ void Posting::AddPolicy(const std::string& sAgy, const std::string& sPolNum, std
   std::string error;
   if (counts_ != nullptr) {
     if (!CountPolicyWrite(*table, row, &error)) {
-      throw PostingStopped("The Policy row of [" + sPolNum + "] could not be looked up: " + error);
+      throw CountFailed("The Policy row of [" + sPolNum + "] could not be looked up: " + error);
     }
     return;
   }

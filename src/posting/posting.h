@@ -30,6 +30,13 @@ class PostingStopped : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A posting that only counts its writes could not ask the Policy table (the database failed):
+// nothing about the file, but the count cannot go on.
+class CountFailed : public PostingStopped {
+ public:
+  using PostingStopped::PostingStopped;
+};
+
 // The JE line's sub-line for a control account: "1120" -> "001", "1130" and "2110" -> "101",
 // "2120" -> "301".
 std::string LineByAccount(std::string_view control_account);

@@ -410,6 +410,49 @@ class HookedOperator : public testing::RecordingOperator {
   std::function<void()> hook, on_scanned;
 };
 
+// The database stops answering while the check counts the Policy rows the file will write:
+// that is no error of the file, and the check says so rather than reporting a line.
+TEST(DatabaseLostTest, CheckWhosePreviewCannotAskTheTableIsNoFileError) {
+  if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;
+  testing::EnsureCoreApplication();
+  testing::TempDir dir;
+  testing::MakeFixtureAgency(dir.path());
+  testing::PrivateServer server;
+  ASSERT_TRUE(server.started()) << server.start_output();
+  const QString connection = QStringLiteral("preview-server");
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), connection);
+    db.setHostName(QStringLiteral("127.0.0.1"));
+    db.setPort(server.port());
+    db.setUserName(QStringLiteral("root"));
+    db.setDatabaseName(QString::fromStdString(server.database()));
+    ASSERT_TRUE(db.open());
+  }
+  const std::string csv = dir.File("balances.csv");
+  testing::WriteFile(csv,
+                     "GL,Name,SubType,Normal,Dept,Value\r\n"
+                     "1120,Client Receivables,C001,Debit,GA,50\r\n");
+  HookedOperator op;
+  op.on_status = "Working out what will be posted";
+  op.hook = [&server] { server.Stop(); };
+  ImportOutcome outcome;
+  {
+    SqlPolicyTable table(connection);
+    ClientFileSet files(
+        &table, [] { return std::string("lost"); }, dir.path().string());
+    ImportRun run(files, op, [] { return kNow; });
+    outcome = run.Check({"01", "12/31/2024", csv, 100000, 500000});
+    EXPECT_THAT(run.summary().errors, IsEmpty());
+    EXPECT_FALSE(run.summary().previewed);
+  }
+  QSqlDatabase::removeDatabase(connection);
+  EXPECT_EQ(outcome, ImportOutcome::kSetupFailed);
+  ASSERT_EQ(op.errors.size(), 1u);
+  EXPECT_THAT(op.errors[0],
+              StartsWith("What the posting will write could not be worked out: The Policy row of "
+                         "[BF-241231-C001      ] could not be looked up: "));
+}
+
 TEST(DatabaseLostTest, RunStopsAtTheRowAndRollsItsRecordsBack) {
   if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;
   testing::EnsureCoreApplication();
