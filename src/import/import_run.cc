@@ -488,7 +488,10 @@ ImportOutcome ImportRun::Passes(const ImportRequest& request, bool post, const L
   skip_number_check_ = post && load.mode == LoadMode::kResume;
   if (!CheckRequest(request)) return ImportOutcome::kSetupFailed;
   LoggingOperator op(op_, files_.log());
-  if (!Start(request, op, post)) return ImportOutcome::kSetupFailed;
+  if (!Start(request, op, post)) {
+    op.SetStatus(OutcomeStatus(ImportOutcome::kSetupFailed));
+    return ImportOutcome::kSetupFailed;
+  }
   const auto setup_failed = [&](const std::string& message) {
     // The run ends here, its log as far as it got; the next operation writes a log of its own.
     if (!message.empty()) op.ErrorWindow(message);
