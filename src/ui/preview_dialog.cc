@@ -53,8 +53,7 @@ PreviewDialog::PreviewDialog(const Preview& preview, const std::string& what, QW
   table->setObjectName(QStringLiteral("tblTrialBalance"));
   table->setHorizontalHeaderLabels({QStringLiteral("GL"), QStringLiteral("Rows"),
                                     QStringLiteral("Debit"), QStringLiteral("Credit"),
-                                    QStringLiteral("Parties"),
-                                    QStringLiteral("On several rows")});
+                                    QStringLiteral("Parties"), QStringLiteral("On several rows")});
   table->verticalHeader()->hide();
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table->setSelectionMode(QAbstractItemView::NoSelection);
