@@ -64,26 +64,6 @@ QJsonValue At(const QJsonObject& object, const char* key) {
 }
 std::string Text(const QJsonValue& value) { return value.toString().toStdString(); }
 
-// The rows of the CSV file at `path` as Python's csv module reads them.
-std::vector<std::vector<std::string>> PythonCsvRows(const std::string& path) {
-  const ProcessResult read =
-      RunProgram({"python3", "-c",
-                  "import csv, json, sys\n"
-                  "with open(sys.argv[1], newline='', encoding='latin-1') as f:\n"
-                  "    print(json.dumps(list(csv.reader(f, strict=True))))\n",
-                  path});
-  EXPECT_EQ(read.exit_code, 0) << read.output;
-  std::vector<std::vector<std::string>> rows;
-  for (const auto& row : ParsedJson(read.output).array()) {
-    std::vector<std::string> fields;
-    for (const auto& field : row.toArray()) {
-      fields.push_back(field.toString().toLatin1().toStdString());
-    }
-    rows.push_back(fields);
-  }
-  return rows;
-}
-
 // A CSV line of `fields`, quoting those that hold a comma.
 std::string CsvLine(const std::vector<std::string>& fields) {
   std::string line;
@@ -159,7 +139,7 @@ TEST_F(CliReport, ErrorsCsvPointsAtTheLinesToFix) {
 
   // The operator's fix, driven by the report alone: each reported line is rebuilt from the
   // report's fields with the reported code replaced.
-  const auto rows = PythonCsvRows(report);
+  const auto rows = testing::PythonCsvRows(report);
   ASSERT_EQ(rows.size(), 3u);  // the header and one row per failing line
   EXPECT_EQ(rows[0], (std::vector<std::string>{"Line", "Reasons", "GL", "Name", "SubType", "Normal",
                                                "Dept", "Value"}));

@@ -51,26 +51,6 @@ QJsonDocument ParsedJson(const std::string& json) {
   return doc;
 }
 
-// The rows of the CSV file at `path` as Python's csv module reads them (strict quoting, the
-// bytes as Latin-1), each field as Latin-1 bytes again.
-std::vector<std::vector<std::string>> PythonCsvRows(const std::string& path) {
-  const testing::ProcessResult read =
-      testing::RunProgram({"python3", "-c",
-                           "import csv, json, sys\n"
-                           "with open(sys.argv[1], newline='', encoding='latin-1') as f:\n"
-                           "    print(json.dumps(list(csv.reader(f, strict=True))))\n",
-                           path});
-  EXPECT_EQ(read.exit_code, 0) << read.output;
-  std::vector<std::vector<std::string>> rows;
-  for (const auto& row : ParsedJson(read.output).array()) {
-    std::vector<std::string> fields;
-    for (const auto& field : row.toArray())
-      fields.push_back(field.toString().toLatin1().toStdString());
-    rows.push_back(fields);
-  }
-  return rows;
-}
-
 TEST(GroupErrors, OneEntryPerLineInTheOrderOfItsFirstError) {
   const std::vector<Pass1Error> errors = {
       {3, "a", "line 3"}, {0, "whole 1", ""}, {5, "b", "line 5"},
@@ -115,7 +95,7 @@ TEST(ErrorsCsv, ReadsBackFieldByFieldWithAStandardCsvReader) {
       {"7", "Unable to convert (Cash) to floating point", "9999", "Cash", "", "", "", ""},
       {"", kErrors[5].reason, "", "", "", "", "", ""},
   };
-  const auto rows = PythonCsvRows(path);
+  const auto rows = testing::PythonCsvRows(path);
   ASSERT_EQ(rows.size(), want.size());
   for (size_t r = 0; r < want.size(); ++r) {
     ASSERT_EQ(rows[r].size(), want[r].size()) << "row " << r;

@@ -9,6 +9,7 @@
 #include "recfiles/CBtrvKafImport.h"
 #include "recfiles/encodings.h"
 #include "recfiles/record_store.h"
+#include "support/process.h"
 
 namespace quillmere::testing {
 
@@ -43,6 +44,33 @@ std::vector<std::string> ReadLines(const std::string& path) {
     lines.push_back(line);
   }
   return lines;
+}
+
+std::vector<std::vector<std::string>> PythonCsvRows(const std::string& path) {
+  // Each field comes back as "x" and its bytes in hex, so no byte of it needs escaping.
+  const ProcessResult read =
+      RunProgram({"python3", "-c",
+                  "import csv, sys\n"
+                  "with open(sys.argv[1], newline='', encoding='latin-1') as f:\n"
+                  "    for row in csv.reader(f, strict=True):\n"
+                  "        print(','.join('x' + v.encode('latin-1').hex() for v in row))\n",
+                  path});
+  EXPECT_EQ(read.exit_code, 0) << read.output;
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(read.output);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> fields;
+    std::istringstream cells(line);
+    for (std::string cell; std::getline(cells, cell, ',');) {
+      std::string bytes;
+      for (size_t i = 1; i + 1 < cell.size(); i += 2) {
+        bytes += static_cast<char>(std::stoi(cell.substr(i, 2), nullptr, 16));
+      }
+      fields.push_back(bytes);
+    }
+    rows.push_back(fields);
+  }
+  return rows;
 }
 
 std::string InitStore(const std::filesystem::path& dir) {

@@ -57,6 +57,9 @@ void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 // The lines of a CR LF (or LF) text file, without their ends.
 std::vector<std::string> ReadLines(const std::string& path);
+// The rows of the CSV file at `path` as Python's csv module reads them (strict quoting, the
+// bytes as Latin-1), each field as the file's bytes: an independent reader of what we write.
+std::vector<std::vector<std::string>> PythonCsvRows(const std::string& path);
 
 // Writes <dir>/VELFILES.ini pointing the store at <dir>, creates the store there and opens it
 // (as quillmere-recfile init does) and creates the six standard record files (ap, extap, jcki,
