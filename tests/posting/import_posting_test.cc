@@ -410,6 +410,16 @@ class HookedOperator : public testing::RecordingOperator {
   std::function<void()> hook, on_scanned;
 };
 
+// A connection named `connection` to the private server, as the program opens its own.
+void Connect(const testing::PrivateServer& server, const QString& connection) {
+  QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), connection);
+  db.setHostName(QStringLiteral("127.0.0.1"));
+  db.setPort(server.port());
+  db.setUserName(QStringLiteral("root"));
+  db.setDatabaseName(QString::fromStdString(server.database()));
+  ASSERT_TRUE(db.open());
+}
+
 // The database stops answering while the check counts the Policy rows the file will write:
 // that is no error of the file, and the check says so rather than reporting a line.
 TEST(DatabaseLostTest, CheckWhosePreviewCannotAskTheTableIsNoFileError) {
@@ -420,14 +430,7 @@ TEST(DatabaseLostTest, CheckWhosePreviewCannotAskTheTableIsNoFileError) {
   testing::PrivateServer server;
   ASSERT_TRUE(server.started()) << server.start_output();
   const QString connection = QStringLiteral("preview-server");
-  {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), connection);
-    db.setHostName(QStringLiteral("127.0.0.1"));
-    db.setPort(server.port());
-    db.setUserName(QStringLiteral("root"));
-    db.setDatabaseName(QString::fromStdString(server.database()));
-    ASSERT_TRUE(db.open());
-  }
+  ASSERT_NO_FATAL_FAILURE(Connect(server, connection));
   const std::string csv = dir.File("balances.csv");
   testing::WriteFile(csv,
                      "GL,Name,SubType,Normal,Dept,Value\r\n"
@@ -461,14 +464,7 @@ TEST(DatabaseLostTest, RunStopsAtTheRowAndRollsItsRecordsBack) {
   testing::PrivateServer server;
   ASSERT_TRUE(server.started()) << server.start_output();
   const QString connection = QStringLiteral("private-server");
-  {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), connection);
-    db.setHostName(QStringLiteral("127.0.0.1"));
-    db.setPort(server.port());
-    db.setUserName(QStringLiteral("root"));
-    db.setDatabaseName(QString::fromStdString(server.database()));
-    ASSERT_TRUE(db.open());
-  }
+  ASSERT_NO_FATAL_FAILURE(Connect(server, connection));
   const std::string csv = dir.File("balances.csv");
   testing::WriteFile(csv,
                      "GL,Name,SubType,Normal,Dept,Value\r\n"
