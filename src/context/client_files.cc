@@ -3,12 +3,14 @@
 #include <ctime>
 
 #include "context/clock.h"
+#include "recfiles/CBtrvKafImport.h"
 #include "recfiles/record_store.h"
 
 namespace quillmere {
 
 std::string StatusMessage(std::string_view what_failed, int status) {
-  return std::string(what_failed) + ", status is " + std::to_string(status);
+  return std::string(what_failed) + ", status is " + std::to_string(status) +
+         (status == kStatusDiskFull ? " (the disk is full)" : "");
 }
 
 std::string StringDateStamp(std::string_view date_text, std::string_view time_text) {

@@ -16,7 +16,8 @@
 
 namespace quillmere {
 
-// "<what_failed>, status is <status>": "Unable to open Jcki file jcki, status is 12".
+// "<what_failed>, status is <status>": "Unable to open Jcki file jcki, status is 12". A full
+// disk also says so in words: "..., status is 18 (the disk is full)".
 std::string StatusMessage(std::string_view what_failed, int status);
 
 // The date-time stamp of the run log's name: the date, "-", the time, with every blank, "/",

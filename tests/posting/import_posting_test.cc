@@ -356,9 +356,13 @@ TEST_F(PostingRunTest, AFailedRowLeavesNeitherItsRecordsNorItsPolicyRow) {
     int nth;
     std::string want_reason;
   } kCases[] = {
-      {"insert", 3, "a record of the line could not be stored, status is 18"},   // its first
-      {"insert", 15, "a record of the line could not be stored, status is 18"},  // its policy
-      {"commit", 4, "the records could not be committed, status is 18"},  // after the Policy row
+      {"insert", 3,
+       "a record of the line could not be stored, status is 18 (the disk is full)"},  // its first
+      {"insert", 15,
+       "a record of the line could not be stored, status is 18 (the disk is full)"},  // its policy
+      {"commit", 4,
+       "the records could not be committed, status is 18 (the disk is full)"},  // after the Policy
+                                                                                // row
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::string(c.operation) + " #" + std::to_string(c.nth));
