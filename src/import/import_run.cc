@@ -328,6 +328,46 @@ ImportOutcome ImportRun::Run(const ImportRequest& request, const LoadOptions& lo
 
 namespace {
 
+// The check's lookups share one read transaction while this lives, so they take the store's
+// locks once; they still run one by one should it not start.
+class SharedRecordReads {
+ public:
+  SharedRecordReads() { (void)BeginRecordReads(); }
+  ~SharedRecordReads() { EndRecordReads(); }
+  SharedRecordReads(const SharedRecordReads&) = delete;
+  SharedRecordReads& operator=(const SharedRecordReads&) = delete;
+};
+
+// The lines a posting handles, read from the start of the checked copy: the data lines after
+// the header, less those the earlier part of a resumed run posted (`posted`, ascending). The
+// preview and pass 2 both go through it, so they see the same lines in the same order.
+class LinesToPost {
+ public:
+  LinesToPost(int fd, const std::vector<int64_t>& posted)
+      : reader_(fd), posted_(posted), next_posted_(posted.begin()) {
+    if (reader_.NextLine(&line)) line_number = 1;  // the header
+  }
+  // The next line to handle into `line` and `line_number`; false at the end or when the copy
+  // could not be read (reader().failure()).
+  bool Next() {
+    while (reader_.NextLine(&line)) {
+      ++line_number;
+      while (next_posted_ != posted_.end() && *next_posted_ < line_number) ++next_posted_;
+      if (next_posted_ == posted_.end() || *next_posted_ != line_number) return true;
+    }
+    return false;
+  }
+  const CsvLineReader& reader() const { return reader_; }
+
+  std::string line;
+  int64_t line_number = 0;  // of `line`; the header is line 1
+
+ private:
+  CsvLineReader reader_;
+  const std::vector<int64_t>& posted_;
+  std::vector<int64_t>::const_iterator next_posted_;
+};
+
 // "lines 2-40, 42" : the lines as ranges.
 std::string LineRanges(const std::vector<int64_t>& lines) {
   std::string text;
@@ -517,12 +557,7 @@ ImportOutcome ImportRun::Passes(const ImportRequest& request, bool post, const L
   {
     CsvLineReader reader(csv.get(), copy.get());
     reader.set_hash(&content_hash_);
-    // The check's lookups share one read transaction, so they take the store's locks once; they
-    // still run one by one should it not start.
-    struct SharedReads {
-      SharedReads() { (void)BeginRecordReads(); }
-      ~SharedReads() { EndRecordReads(); }
-    } shared_reads;
+    const SharedRecordReads shared_reads;
     outcome = Pass1(op, reader, total);
     content_size_ = reader.size();
   }
@@ -609,19 +644,11 @@ ImportOutcome ImportRun::WorkOutPreview(LoggingOperator& op, int copy_fd) {
   posting.CountWritesOnly(&counts);
   const int64_t total = summary_.rows - preview.already_posted;
   int64_t done = 0;
-  struct SharedReads {
-    SharedReads() { (void)BeginRecordReads(); }
-    ~SharedReads() { EndRecordReads(); }
-  } shared_reads;
-  CsvLineReader reader(copy_fd);
-  std::string line;
-  int64_t line_number = 0;
-  if (reader.NextLine(&line)) line_number = 1;  // the header
-  auto posted_line = posted_lines_.begin();
-  while (reader.NextLine(&line)) {
-    ++line_number;
-    while (posted_line != posted_lines_.end() && *posted_line < line_number) ++posted_line;
-    if (posted_line != posted_lines_.end() && *posted_line == line_number) continue;
+  const SharedRecordReads shared_reads;
+  LinesToPost lines(copy_fd, posted_lines_);
+  const std::string& line = lines.line;
+  const int64_t& line_number = lines.line_number;
+  while (lines.Next()) {
     if (++done % 512 == 0) {
       op.ShowProgress(done, total);
       if (op.StopRequested()) {
@@ -657,9 +684,9 @@ ImportOutcome ImportRun::WorkOutPreview(LoggingOperator& op, int copy_fd) {
       preview.last_inv = posting.iInvNum();
     }
   }
-  if (reader.failure() != CsvLineReader::Failure::kNone) {
+  if (lines.reader().failure() != CsvLineReader::Failure::kNone) {
     op.ErrorWindow("The checked copy of " + sFileName_ + " could not be read (" +
-                   std::strerror(reader.failure_errno()) + "); nothing was posted.");
+                   std::strerror(lines.reader().failure_errno()) + "); nothing was posted.");
     return ImportOutcome::kSetupFailed;
   }
   op.ShowProgress(total, total);
@@ -801,15 +828,14 @@ ImportOutcome ImportRun::PostRows(LoggingOperator& op, int copy_fd, RunJournal& 
   const std::string resume_hint = " To post the rest, import the same file again and resume run " +
                                   std::to_string(run_.id) + " (quillmere-cli import --resume).";
 
-  std::string line;
-  int64_t line_number = 0;
   if (::lseek(copy_fd, 0, SEEK_SET) != 0) {
     op.ErrorWindow("The checked copy of " + sFileName_ +
                    " could not be read: " + std::strerror(errno) + "; nothing was posted.");
     return ImportOutcome::kStopped;
   }
-  CsvLineReader reader(copy_fd);
-  if (reader.NextLine(&line)) line_number = 1;  // the header
+  LinesToPost lines(copy_fd, posted_lines_);
+  const std::string& line = lines.line;
+  const int64_t& line_number = lines.line_number;
   const auto stop = [&](const std::string& reason) {
     op.ErrorWindow("Posting stopped at line " + std::to_string(line_number) + " [" + line +
                    "]: " + reason +
@@ -837,15 +863,11 @@ ImportOutcome ImportRun::PostRows(LoggingOperator& op, int copy_fd, RunJournal& 
     (void)btrAbortTransaction();
     if (table != nullptr) table->Rollback();
   };
-  auto posted_line = posted_lines_.begin();
   // Progress: the lines this posting handles, zero rows included.
   const int64_t total = summary_.rows - static_cast<int64_t>(posted_lines_.size());
   int64_t done = 0;
   const auto started = std::chrono::steady_clock::now();
-  while (reader.NextLine(&line)) {
-    ++line_number;
-    while (posted_line != posted_lines_.end() && *posted_line < line_number) ++posted_line;
-    if (posted_line != posted_lines_.end() && *posted_line == line_number) continue;
+  while (lines.Next()) {
     const CsvRow row = ReadRow(line);
     ++done;
     const double elapsed =
@@ -951,11 +973,11 @@ ImportOutcome ImportRun::PostRows(LoggingOperator& op, int copy_fd, RunJournal& 
     }
   }
   op.ShowProgress(total, total);
-  if (reader.failure() != CsvLineReader::Failure::kNone) {
+  if (lines.reader().failure() != CsvLineReader::Failure::kNone) {
     op.ErrorWindow("Posting stopped at line " + std::to_string(line_number + 1) +
                    ": the checked copy of " + sFileName_ + " could not be read (" +
-                   std::strerror(reader.failure_errno()) + "). The lines before it are posted." +
-                   resume_hint);
+                   std::strerror(lines.reader().failure_errno()) +
+                   "). The lines before it are posted." + resume_hint);
     return ImportOutcome::kStopped;
   }
   return ImportOutcome::kPosted;
