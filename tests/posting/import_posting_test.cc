@@ -424,35 +424,49 @@ void Connect(const testing::PrivateServer& server, const QString& connection) {
   ASSERT_TRUE(db.open());
 }
 
-// The database stops answering while the check counts the Policy rows the file will write:
-// that is no error of the file, and the check says so rather than reporting a line.
-TEST(DatabaseLostTest, CheckWhosePreviewCannotAskTheTableIsNoFileError) {
-  if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;
+// A check or an import of `rows` on a fixture agency in `dir`, through a private server that
+// stops when a status beginning with `stop_at` is shown; `*op` keeps what was shown and
+// `*summary` what the run did.
+ImportOutcome RunWhileTheServerStops(const testing::TempDir& dir, const std::string& rows,
+                                     const std::string& stop_at, bool check, HookedOperator* op,
+                                     ImportSummary* summary) {
   testing::EnsureCoreApplication();
-  testing::TempDir dir;
   testing::MakeFixtureAgency(dir.path());
   testing::PrivateServer server;
-  ASSERT_TRUE(server.started()) << server.start_output();
-  const QString connection = QStringLiteral("preview-server");
-  ASSERT_NO_FATAL_FAILURE(Connect(server, connection));
+  EXPECT_TRUE(server.started()) << server.start_output();
+  const QString connection = QStringLiteral("private-server");
+  Connect(server, connection);
+  if (!server.started() || ::testing::Test::HasFatalFailure()) return ImportOutcome::kSetupFailed;
   const std::string csv = dir.File("balances.csv");
-  testing::WriteFile(csv,
-                     "GL,Name,SubType,Normal,Dept,Value\r\n"
-                     "1120,Client Receivables,C001,Debit,GA,50\r\n");
-  HookedOperator op;
-  op.on_status = "Working out what will be posted";
-  op.hook = [&server] { server.Stop(); };
+  testing::WriteFile(csv, "GL,Name,SubType,Normal,Dept,Value\r\n" + rows);
+  op->on_status = stop_at;
+  op->hook = [&server] { server.Stop(); };
   ImportOutcome outcome;
   {
     SqlPolicyTable table(connection);
     ClientFileSet files(
         &table, [] { return std::string("lost"); }, dir.path().string());
-    ImportRun run(files, op, [] { return kNow; });
-    outcome = run.Check({"01", "12/31/2024", csv, 100000, 500000});
-    EXPECT_THAT(run.summary().errors, IsEmpty());
-    EXPECT_FALSE(run.summary().previewed);
+    ImportRun run(files, *op, [] { return kNow; });
+    const ImportRequest request{"01", "12/31/2024", csv, 100000, 500000};
+    outcome = check ? run.Check(request) : run.Run(request);
+    *summary = run.summary();
   }
   QSqlDatabase::removeDatabase(connection);
+  return outcome;
+}
+
+// The database stops answering while the check counts the Policy rows the file will write:
+// that is no error of the file, and the check says so rather than reporting a line.
+TEST(DatabaseLostTest, CheckWhosePreviewCannotAskTheTableIsNoFileError) {
+  if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;
+  testing::TempDir dir;
+  HookedOperator op;
+  ImportSummary summary;
+  const ImportOutcome outcome =
+      RunWhileTheServerStops(dir, "1120,Client Receivables,C001,Debit,GA,50\r\n",
+                             "Working out what will be posted", /*check=*/true, &op, &summary);
+  EXPECT_THAT(summary.errors, IsEmpty());
+  EXPECT_FALSE(summary.previewed);
   EXPECT_EQ(outcome, ImportOutcome::kSetupFailed);
   ASSERT_EQ(op.errors.size(), 1u);
   EXPECT_THAT(op.errors[0],
@@ -462,36 +476,16 @@ TEST(DatabaseLostTest, CheckWhosePreviewCannotAskTheTableIsNoFileError) {
 
 TEST(DatabaseLostTest, RunStopsAtTheRowAndRollsItsRecordsBack) {
   if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;
-  testing::EnsureCoreApplication();
   testing::TempDir dir;
-  testing::MakeFixtureAgency(dir.path());
-  testing::PrivateServer server;
-  ASSERT_TRUE(server.started()) << server.start_output();
-  const QString connection = QStringLiteral("private-server");
-  ASSERT_NO_FATAL_FAILURE(Connect(server, connection));
-  const std::string csv = dir.File("balances.csv");
-  testing::WriteFile(csv,
-                     "GL,Name,SubType,Normal,Dept,Value\r\n"
-                     "4000,Commission Income,NONE,Credit,GA,100\r\n"
-                     "1120,Client Receivables,C001,Debit,GA,50\r\n"
-                     "1130,Company Receivables,7,Debit,01,-250.10\r\n"
-                     "5000,Office Expense,NONE,Debit,01,10\r\n");
   HookedOperator op;
-  op.on_status = "Pass 2: Import [1130][7]";
-  op.hook = [&server] { server.Stop(); };
-  ImportOutcome outcome;
-  {
-    SqlPolicyTable table(connection);
-    ClientFileSet files(
-        &table, [] { return std::string("lost"); }, dir.path().string());
-    ImportRun run(files, op, [] { return kNow; });
-    ImportRequest request;
-    request.agency_code = "01";
-    request.posting_date = "12/31/2024";
-    request.csv_path = csv;
-    outcome = run.Run(request);
-  }
-  QSqlDatabase::removeDatabase(connection);
+  ImportSummary summary;
+  const ImportOutcome outcome =
+      RunWhileTheServerStops(dir,
+                             "4000,Commission Income,NONE,Credit,GA,100\r\n"
+                             "1120,Client Receivables,C001,Debit,GA,50\r\n"
+                             "1130,Company Receivables,7,Debit,01,-250.10\r\n"
+                             "5000,Office Expense,NONE,Debit,01,10\r\n",
+                             "Pass 2: Import [1130][7]", /*check=*/false, &op, &summary);
 
   EXPECT_EQ(outcome, ImportOutcome::kStopped);
   // The first two rows whole; nothing of the 1130 row (invoice 500002, JE 100003) or after it.
