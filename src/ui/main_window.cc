@@ -92,14 +92,26 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int
 
 }  // namespace
 
+namespace {
+
+// A modal message with an OK button, titled with the program's name.
+void ShowPlainMessage(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProgramName), text, QMessageBox::Ok,
+                  parent);
+  box.setTextFormat(Qt::PlainText);  // names and codes in messages are never markup
+  box.exec();
+}
+
+// Without an associated program there is nothing to open; the file is written all the same.
+void OpenWithDesktop(const QString& path) {
+  (void)QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+}  // namespace
+
 DesktopServices RealDesktopServices() {
   DesktopServices services;
-  services.show_message = [](QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProgramName), text, QMessageBox::Ok,
-                    parent);
-    box.setTextFormat(Qt::PlainText);  // names and codes in messages are never markup
-    box.exec();
-  };
+  services.show_message = ShowPlainMessage;
   services.choose_file = [](QWidget* parent, const QString& folder,
                             const QString& file_name) -> std::optional<QString> {
     QFileDialog dialog(parent);
@@ -135,9 +147,7 @@ DesktopServices RealDesktopServices() {
   services.show_errors = [](QWidget* parent, const ImportSummary& summary,
                             const std::string& csv_path) {
     ErrorReportDialog::Services report;
-    report.open_file = [](const QString& path) {
-      (void)QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-    };
+    report.open_file = OpenWithDesktop;
     report.choose_save = [](QWidget* parent, const QString& preset) -> std::optional<QString> {
       QFileDialog dialog(parent, QStringLiteral("Save the errors as CSV"));
       dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -149,26 +159,15 @@ DesktopServices RealDesktopServices() {
       }
       return dialog.selectedFiles().first();
     };
-    report.show_message = [](QWidget* parent, const QString& text) {
-      QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProgramName), text, QMessageBox::Ok,
-                      parent);
-      box.setTextFormat(Qt::PlainText);
-      box.exec();
-    };
+    report.show_message = ShowPlainMessage;
     ErrorReportDialog dialog(summary.errors, csv_path, summary.run_log, report, parent);
     dialog.exec();
   };
   services.show_posted = [](QWidget* parent, const ImportSummary& summary) {
-    PostedDialog dialog(
-        summary,
-        [](const QString& path) { (void)QDesktopServices::openUrl(QUrl::fromLocalFile(path)); },
-        parent);
+    PostedDialog dialog(summary, OpenWithDesktop, parent);
     dialog.exec();
   };
-  services.open_file = [](const QString& path) {
-    // Without an associated program there is nothing to open; the file is written all the same.
-    (void)QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-  };
+  services.open_file = OpenWithDesktop;
   return services;
 }
 
