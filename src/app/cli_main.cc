@@ -147,7 +147,10 @@ class CliOperator : public Operator {
     if (!now && shown_ && time - last_shown_ < std::chrono::milliseconds(100)) return;
     last_shown_ = time;
     std::string line = status_;
-    if (percent_ >= 0) line += (line.empty() ? "" : " ") + std::to_string(percent_) + "%";
+    if (percent_ >= 0) {
+      if (!line.empty()) line += ' ';
+      line += std::to_string(percent_) + "%";
+    }
     winsize size{};
     const size_t width =
         ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col - 1 : 79;

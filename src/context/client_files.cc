@@ -43,7 +43,11 @@ bool ClientFileSet::CreateRunLog(std::string* error) {
       (log_dir_ == "." ? std::string() : log_dir_ + "/") + "balances_" + stamp_();
   bool exists = true;
   for (int n = 1; exists; ++n) {
-    const std::string log_name = base + (n == 1 ? "" : "_" + std::to_string(n)) + ".txt";
+    // Appended piece by piece: "_" + std::to_string(n) inlined at -O3 makes GCC 12 warn of an
+    // overlapping copy that cannot happen (-Wrestrict).
+    std::string log_name = base;
+    if (n > 1) log_name.append("_").append(std::to_string(n));
+    log_name += ".txt";
     if (fOutput_.CreateNew(log_name, &exists, error)) return true;
     if (!exists || n == 1000) return false;
   }

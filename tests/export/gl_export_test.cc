@@ -35,8 +35,10 @@ constexpr char kHeader[] = "\"GL\",\"Name\",\"SubType\",\"Normal\",\"Dept\",\"Va
 // The expected export row; `name` is blank-filled to the 25 characters of the field.
 std::string Row(std::string_view gl, std::string_view name, std::string_view sub_type,
                 std::string_view normal) {
-  return "\"" + std::string(gl) + "\",\"" + std::string(name) + std::string(25 - name.size(), ' ') +
-         "\",\"" + std::string(sub_type) + "\",\"" + std::string(normal) + "\",\"GA\",\"0.0\",\r\n";
+  std::string row = "\"";
+  row.append(gl).append("\",\"").append(name).append(25 - name.size(), ' ');
+  row.append("\",\"").append(sub_type).append("\",\"").append(normal);
+  return row + "\",\"GA\",\"0.0\",\r\n";
 }
 
 class GlExportTest : public ::testing::Test {

@@ -1012,7 +1012,8 @@ TEST(WriteFailureTest, MissingFileTheImportWritesStopsItBeforeAnythingIsDone) {
     testing::RecordingOperator op;
     int run = 0;
     ClientFileSet files(
-        nullptr, [&] { return "T" + std::to_string(++run); }, dir.path().string());
+        nullptr, [&] { return std::string("T").append(std::to_string(++run)); },
+        dir.path().string());
     ImportRun import(files, op, [] { return kNow; });
     const ImportRequest request{"01", "12/31/2024", dir.File("b.csv"), 100000, 500000};
     EXPECT_EQ(import.Run(request), ImportOutcome::kSetupFailed);
