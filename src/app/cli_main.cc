@@ -30,6 +30,7 @@
 #include "startup/registry.h"
 #include "startup/run_options.h"
 #include "startup/run_values.h"
+#include "startup/user_folders.h"
 
 namespace quillmere {
 namespace {
@@ -411,16 +412,23 @@ int Main(int argc, char** argv) {
     std::cerr << "quillmere-cli: " << e.what() << "\n";
     return kExitSetupFailed;
   }
+  const std::vector<std::string> folders =
+      SettingsFolders(std::filesystem::path(exe).parent_path().string());
   SitePaths paths;
-  paths.program_dir = std::filesystem::path(exe).parent_path().string();
-  paths.velfiles_name = run_options.VelFilesName;
-  paths.ini_name = run_options.ININame;
   paths.settings_path = value("--settings", "");
-  paths.host_settings_path = value("--host", "");
+  paths.host_settings_path = value("--host", ChooseHostSettingsFile(folders, run_options));
   paths.work_dir.clear();  // the command line writes no utility.ini
-  const std::string settings_path = SettingsPath(paths);
-  if (!std::filesystem::exists(settings_path)) {
-    std::cerr << "quillmere-cli: the settings file " << settings_path << " is not there\n";
+  if (paths.settings_path.empty()) {
+    // Unlike the window, no built-in defaults: a script would reach whatever database they name.
+    const SettingsFileChoice choice = ChooseSettingsFile(folders, run_options);
+    if (!choice.searched.empty()) {
+      std::cerr << "quillmere-cli: no settings file was found (" << choice.searched
+                << "); put one there or give --settings FILE\n";
+      return kExitSetupFailed;
+    }
+    paths.settings_path = choice.path;
+  } else if (!std::filesystem::exists(paths.settings_path)) {
+    std::cerr << "quillmere-cli: the settings file " << paths.settings_path << " is not there\n";
     return kExitSetupFailed;
   }
 

@@ -106,17 +106,10 @@ bool OpenConnection(const QString& connection_name, const ConnectionParams& para
   return true;
 }
 
-std::string SettingsPath(const SitePaths& paths) {
-  return paths.settings_path.empty() ? ProgramFilePath(paths.program_dir, paths.velfiles_name)
-                                     : paths.settings_path;
-}
-
 bool ConfigureSite(const SitePaths& paths, const QString& connection_name, SiteConfiguration* out,
                    std::string* error) {
-  out->settings_path = SettingsPath(paths);
-  out->host_settings_path = paths.host_settings_path.empty()
-                                ? ProgramFilePath(paths.program_dir, paths.ini_name)
-                                : paths.host_settings_path;
+  out->settings_path = paths.settings_path;
+  out->host_settings_path = paths.host_settings_path;
   out->utility_ini_path.clear();
   if (!paths.work_dir.empty()) {
     out->utility_ini_path =

@@ -49,21 +49,15 @@ bool OpenConnection(const QString& connection_name, const ConnectionParams& para
 
 // Where the site configuration finds and writes its files.
 struct SitePaths {
-  std::string program_dir;                     // the running program's folder
-  std::string velfiles_name = "VELFILES.ini";  // data-directory settings file (run option)
-  std::string ini_name = "zel.ini";            // host settings file (run option)
-  // Given paths of the two settings files (the command line's --settings and --host) are used
-  // as they are instead of the names in the program folder.
+  // The two settings files, as the program found them (ChooseSettingsFile and
+  // ChooseHostSettingsFile in startup/run_options.h) or was given them; a missing settings
+  // file gives every default.
   std::string settings_path;
   std::string host_settings_path;
   // Where "utility.ini" is written; "" writes none, and the connection takes its parameters
   // from the settings (the command line leaves the file alone).
   std::string work_dir = ".";
 };
-
-// The data-directory settings file `paths` name: the given path, else the program folder
-// joined to the run option's name.
-std::string SettingsPath(const SitePaths& paths);
 
 // What a site configuration read, wrote and opened.
 struct SiteConfiguration {

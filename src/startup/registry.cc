@@ -1,14 +1,11 @@
 #include "startup/registry.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "recfiles/encodings.h"
 #include "startup/run_options.h"
+#include "startup/user_folders.h"
 
 namespace quillmere {
 namespace {
@@ -90,21 +87,7 @@ bool ReadQuoted(std::string_view s, std::size_t* pos, std::string* out) {
 
 }  // namespace
 
-std::string RegistryFilePath() {
-  std::string base;
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  if (config != nullptr && config[0] == '/') {
-    base = config;
-  } else {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] == '\0') {
-      const passwd* entry = getpwuid(getuid());
-      home = entry != nullptr ? entry->pw_dir : "";
-    }
-    base = std::string(home) + "/.config";
-  }
-  return base + "/Corvane/registry.reg";
-}
+std::string RegistryFilePath() { return UserConfigHome() + "/Corvane/registry.reg"; }
 
 std::optional<std::string> ReadRegistryText(const std::string& path, std::string_view key,
                                             std::string_view value_name) {

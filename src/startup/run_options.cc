@@ -1,10 +1,11 @@
 #include "startup/run_options.h"
 
-#include <filesystem>
 #include <optional>
+#include <vector>
 
 #include "recfiles/encodings.h"
 #include "startup/registry.h"
+#include "startup/user_folders.h"
 
 namespace quillmere {
 namespace {
@@ -76,30 +77,27 @@ RunOptions SettleRunOptions(std::string_view exe_path, std::span<const std::stri
   return options;
 }
 
-std::string ProgramFilePath(std::string_view program_dir, std::string_view name) {
-  if (!name.empty() && name.front() == '/') return std::string(name);
-  std::string out(program_dir);
-  if (!out.empty() && out.back() != '/') out += '/';
-  out += name;
-  return out;
+SettingsFileChoice ChooseSettingsFile(std::span<const std::string> folders,
+                                      const RunOptions& options) {
+  std::vector<std::string> names;
+  if (options.vel_files_as_typed) names.push_back(*options.vel_files_as_typed);
+  if (names.empty() || names.front() != options.VelFilesName) {
+    names.push_back(options.VelFilesName);
+  }
+  const FoundFile file = FindFile(folders, names);
+  SettingsFileChoice choice{file.path, "", ""};
+  if (file.found) return choice;
+  choice.searched = NotFoundText(folders, names);
+  if (options.vel_files_as_typed) {
+    choice.missing = "The settings file named by /c is not there: " + choice.searched + ".";
+  }
+  return choice;
 }
 
-SettingsFileChoice ChooseSettingsFile(std::string_view program_dir, const RunOptions& options) {
-  if (!options.vel_files_as_typed) return {options.VelFilesName, ""};
-  const auto is_file = [&](const std::string& name) {
-    std::error_code ignored;
-    return std::filesystem::is_regular_file(ProgramFilePath(program_dir, name), ignored);
-  };
-  const std::string& typed = *options.vel_files_as_typed;
-  if (is_file(typed)) return {typed, ""};
-  const std::string& lower = options.VelFilesName;
-  if (is_file(lower)) return {lower, ""};
-  const std::string typed_path = ProgramFilePath(program_dir, typed);
-  const std::string lower_path = ProgramFilePath(program_dir, lower);
-  return {lower, "The settings file named by /c is not there: " +
-                     (typed_path == lower_path
-                          ? lower_path + " does not exist."
-                          : "neither " + typed_path + " nor " + lower_path + " exists.")};
+std::string ChooseHostSettingsFile(std::span<const std::string> folders,
+                                   const RunOptions& options) {
+  const std::string names[] = {options.ININame};
+  return FindFile(folders, names).path;
 }
 
 }  // namespace quillmere

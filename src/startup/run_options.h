@@ -47,20 +47,24 @@ class RegistryError : public std::runtime_error {
 RunOptions SettleRunOptions(std::string_view exe_path, std::span<const std::string> args,
                             const std::string& registry_path);
 
-// The settings file path: an absolute name as it is, else the program folder joined to it.
-std::string ProgramFilePath(std::string_view program_dir, std::string_view name);
-
-// Which data-directory settings file a program in `program_dir` reads.
+// Which data-directory settings file a program reads.
 struct SettingsFileChoice {
-  std::string name;     // the name to join to the program folder (ProgramFilePath)
-  std::string missing;  // "" or, when "/c" named a file that is not there, the message saying so
+  std::string path;      // the file to read (when it is nowhere: the first place looked at)
+  std::string searched;  // "" when found, else what was looked for (NotFoundText)
+  std::string missing;   // "" or, when "/c" named a file that is nowhere, the message saying so
 };
-// Without "/c": VelFilesName. With "/c" (extension forced): the name as typed when that file
-// exists, else the lower-cased name, so "/CMyFiles.INI" reads MyFiles.ini when there is one and
-// myfiles.ini otherwise, and a folder with capitals in it is found on a case-sensitive file
-// system. When neither file exists, `name` is the lower-cased one and `missing` says so:
-//   "The settings file named by /c is not there: neither /opt/q/MyFiles.ini nor
-//    /opt/q/myfiles.ini exists."
-SettingsFileChoice ChooseSettingsFile(std::string_view program_dir, const RunOptions& options);
+// The file is looked for in `folders` (SettingsFolders in user_folders.h), nearest first; a
+// name with a folder is used as given. Without "/c": VelFilesName. With "/c" (extension
+// forced): the name as typed, else the lower-cased name, so "/CMyFiles.INI" reads MyFiles.ini
+// when there is one and myfiles.ini otherwise, and a folder with capitals in it is found on a
+// case-sensitive file system. When "/c" names a file that is nowhere, `missing` says so:
+//   "The settings file named by /c is not there: no MyFiles.ini or myfiles.ini in /opt/q,
+//    /home/ann/.config/quillmere or /etc/quillmere."
+// Without "/c" a missing file is no error: the built-in defaults apply (`searched` set).
+SettingsFileChoice ChooseSettingsFile(std::span<const std::string> folders,
+                                      const RunOptions& options);
+// The host settings file ININame, looked for the same way; when it is nowhere, the name in the
+// first folder (the program's), as the record-file library only keeps the path.
+std::string ChooseHostSettingsFile(std::span<const std::string> folders, const RunOptions& options);
 
 }  // namespace quillmere

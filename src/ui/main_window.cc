@@ -92,15 +92,14 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int
 
 }  // namespace
 
-namespace {
-
-// A modal message with an OK button, titled with the program's name.
 void ShowPlainMessage(QWidget* parent, const QString& text) {
   QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProgramName), text, QMessageBox::Ok,
                   parent);
   box.setTextFormat(Qt::PlainText);  // names and codes in messages are never markup
   box.exec();
 }
+
+namespace {
 
 // Without an associated program there is nothing to open; the file is written all the same.
 void OpenWithDesktop(const QString& path) {
@@ -290,27 +289,30 @@ void TForm1::FormActivate() {
 }
 
 bool TForm1::SetVelFiles() {
-  const SettingsFileChoice choice = ChooseSettingsFile(setup_.program_dir, setup_.run_options);
+  const SettingsFileChoice choice = ChooseSettingsFile(setup_.settings_folders, setup_.run_options);
   if (!choice.missing.empty()) {
     // Every default in its place would reach another database without a word.
     ShowConfigurationError(choice.missing);
     return false;
   }
   SitePaths paths;
-  paths.program_dir = setup_.program_dir;
-  paths.velfiles_name = choice.name;
-  paths.ini_name = setup_.run_options.ININame;
+  paths.settings_path = choice.path;
+  paths.host_settings_path = ChooseHostSettingsFile(setup_.settings_folders, setup_.run_options);
   paths.work_dir = setup_.work_dir;
   SiteConfiguration config;
   std::string error;
   const bool connected = ConfigureSite(paths, setup_.connection_name, &config, &error);
-  if (!config.settings.problems.empty() && !settings_problems_shown_) {
-    settings_problems_shown_ = true;  // once per program start, not at every retry
+  if (!settings_notes_shown_) {
+    settings_notes_shown_ = true;  // once per program start, not at every retry
     std::string text;
+    if (!choice.searched.empty()) {
+      text = "No settings file was found: " + choice.searched + ". The built-in defaults are used.";
+    }
     for (const SettingsProblem& problem : config.settings.problems) {
       text += problem.Message() + "\n";
     }
-    ErrorWindow(text + "The other settings of the file are used.");
+    if (!config.settings.problems.empty()) text += "The other settings of the file are used.";
+    if (!text.empty()) ErrorWindow(text);
   }
   // The store's failure and the connection's, when both fail, in one message.
   std::string failures = config.store_status != 0 ? config.store_message : "";

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "context/client_files.h"
 #include "context/operator.h"
@@ -32,7 +33,9 @@ class TfrmConfirm;
 // What the window is started with.
 struct WindowSetup {
   RunOptions run_options;
-  std::string program_dir;     // where the settings files are
+  // Where settings files named without a folder are looked for, nearest first
+  // (SettingsFolders in startup/user_folders.h).
+  std::vector<std::string> settings_folders;
   std::string work_dir = ".";  // where "utility.ini" and the run logs are written
   QString connection_name = QStringLiteral("quillmere");
   // A configuration that failed is retried on a later activation, but not on the one that
@@ -65,6 +68,10 @@ struct DesktopServices {
   std::function<void(QWidget* parent, const ImportSummary& summary)> show_posted;
 };
 DesktopServices RealDesktopServices();
+
+// A modal message with an OK button, titled with the program's name; the text is shown as it
+// is, never as markup (the real services' show_message; also the start-up's messages).
+void ShowPlainMessage(QWidget* parent, const QString& text);
 
 inline constexpr char kProgramName[] = "Quillmere";
 
@@ -164,8 +171,8 @@ class TForm1 : public QWidget, public Operator {
   bool configured_ = false;
   bool shown_once_ = false;
   bool configuring_ = false;
-  bool settings_problems_shown_ = false;
-  bool agency_typed_ = false;  // the operator edited edtAgy: configuration leaves it alone
+  bool settings_notes_shown_ = false;  // a missing settings file, lines that are not settings
+  bool agency_typed_ = false;          // the operator edited edtAgy: configuration leaves it alone
   // The code of the last agency lookup that ran and whether it found a row; nullopt when none
   // ran yet or the last one could not run.
   std::optional<QString> looked_up_agency_;

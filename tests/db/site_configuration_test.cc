@@ -40,7 +40,8 @@ class SiteConfigurationTest : public ::testing::Test {
     if (!TestDatabase::Available()) GTEST_SKIP() << TestDatabase::kSkip;
     db_.emplace();
     db_->ForgetAtEnd(kConnection);
-    paths_.program_dir = program_.path().string();
+    paths_.settings_path = program_.File("VELFILES.ini");
+    paths_.host_settings_path = program_.File("zel.ini");
     paths_.work_dir = work_.path().string();
   }
 
@@ -104,10 +105,10 @@ TEST_F(SiteConfigurationTest, UtilityIniIsReadableByTheOwnerOnly) {
   EXPECT_THAT(UtilityIni(), ::testing::StartsWith("DriverID=MySQL\r\n"));
 }
 
-TEST_F(SiteConfigurationTest, SettingsNameFromTheRunOptionsIsReadInTheProgramFolder) {
+TEST_F(SiteConfigurationTest, TheSettingsFileGivenIsTheOneRead) {
   WriteFile(program_.File("VELFILES.ini"), "[VelfilesNdx]\nmdbbase=wrong\n");
   WriteFile(program_.File("site2.ini"), db_->SettingsText());
-  paths_.velfiles_name = "site2.ini";
+  paths_.settings_path = program_.File("site2.ini");
   ASSERT_TRUE(Configure()) << error_;
   EXPECT_EQ(config_.settings_path, program_.File("site2.ini"));
   EXPECT_EQ(config_.host_settings_path, program_.File("zel.ini"));

@@ -91,7 +91,9 @@ inline std::string MakeFaultAgency(const std::filesystem::path& dir, int rows,
   PutMaster(kDepartmentKind, kAgency, "GA", "General Agency");
   PutMaster(kDepartmentKind, kAgency, "01", "Personal Lines");
   for (int control = 0; control < rows; ++control) {
-    PutMaster(kClientKind, kAgency, "C" + std::to_string(10000 + control), "Client");
+    // Appended: "C" + std::to_string(...) makes GCC 12 at -O3 warn falsely (-Wrestrict).
+    PutMaster(kClientKind, kAgency, std::string("C").append(std::to_string(10000 + control)),
+              "Client");
     PutMaster(kCompanyKind, kAgency, Code36(control), "Company", 'C');
     PutMaster(kProducerKind, kAgency, Code36(control), "Producer");
   }

@@ -41,6 +41,7 @@ const std::string kResumeRun1 =
     " To post the rest, import the same file again and resume run 1 (quillmere-cli import "
     "--resume).";
 
+using ::quillmere::testing::ScopedEnv;
 using ::quillmere::testing::TestDatabase;
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -841,26 +842,6 @@ std::vector<int> UnnamedFilesIn(const std::filesystem::path& folder) {
   }
   return fds;
 }
-
-// Sets an environment variable for the life of the object, then puts the old value back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // A balance sheet whose rows go past `bytes`: a posted row, zero rows, a posted row at the end.
 std::string CsvLongerThan(size_t bytes) {

@@ -92,7 +92,7 @@ class RecfileToolTest : public ::testing::Test {
   void Init() { ASSERT_EQ(Tool(Dir() + " init").exit_code, 0); }
   // A 64-byte desc record with every byte value somewhere: key `n`, then bytes from `n`.
   static std::string Desc(int n) {
-    std::string record = "K" + std::to_string(100 + n);
+    std::string record = std::string("K").append(std::to_string(100 + n));  // GCC 12 -Wrestrict
     record.resize(11, '\0');
     for (int i = 11; i < 64; ++i) record += static_cast<char>((n * 53 + i) % 256);
     return record;

@@ -16,30 +16,7 @@ namespace {
 constexpr std::string_view kKey = "Software\\Corvane\\Login\\C__Qu";
 constexpr std::string_view kSection = "[HKEY_CURRENT_USER\\Software\\Corvane\\Login\\C__Qu]";
 
-// Sets an environment variable for the life of the object, then restores it.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    if (old != nullptr) old_ = old;
-    if (value != nullptr) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using testing::ScopedEnv;
 
 TEST(RegistryFilePath, FollowsXdgConfigHome) {
   {

@@ -120,57 +120,121 @@ TEST(SettleRunOptions, RegistryThenSwitchesThenExtension) {
   }
 }
 
-TEST(ChooseSettingsFile, NameAsTypedWhenThereElseLowerCased) {
+// Settings files in three folders: the program's, the user's and the system's, nearest first.
+struct SettingsFolders3 {
+  testing::TempDir root;
+  std::vector<std::string> folders = {root.File("program"), root.File("user"), root.File("etc")};
+
+  void Put(int folder, const std::string& name) const {
+    const std::filesystem::path path = std::filesystem::path(folders[folder]) / name;
+    std::filesystem::create_directories(path.parent_path());
+    testing::WriteFile(path.string(), "[VelfilesNdx]\n");
+  }
+  SettingsFileChoice Choose(const std::vector<std::string>& args) const {
+    const RunOptions options =
+        SettleRunOptions("/opt/quillmere/quillmere", args, root.File("none.reg"));
+    return ChooseSettingsFile(folders, options);
+  }
+};
+
+TEST(ChooseSettingsFile, NearestFolderThenNameAsTypedThenLowerCased) {
   const struct {
     std::vector<std::string> args;
-    std::vector<std::string> files;  // in the program folder
+    std::vector<std::pair<int, std::string>> files;  // folder index, name
+    int want_folder;                                 // -1: found nowhere
     std::string want_name;
-    bool want_missing;
   } kCases[] = {
-      {{}, {}, "VELFILES.ini", false},  // without /c the file may be missing: defaults
-      {{}, {"velfiles.ini"}, "VELFILES.ini", false},
-      {{"/CMyFiles.INI"}, {"MyFiles.ini"}, "MyFiles.ini", false},
-      {{"/CMyFiles.INI"}, {"myfiles.ini"}, "myfiles.ini", false},
-      {{"/CMyFiles.INI"}, {"MyFiles.ini", "myfiles.ini"}, "MyFiles.ini", false},
-      {{"/CMyFiles.INI"}, {}, "myfiles.ini", true},
-      {{"/CMyFiles.INI"}, {"MyFiles.INI"}, "myfiles.ini", true},  // the extension is forced
-      {{"/csite2"}, {}, "site2.ini", true},
-      // A folder with capitals, on a file system that tells letter cases apart.
-      {{"/cConf/Site.cfg"}, {"Conf/Site.ini"}, "Conf/Site.ini", false},
-      {{"/cConf/Site.cfg"}, {"conf/site.ini"}, "conf/site.ini", false},
+      {{}, {}, -1, "VELFILES.ini"},  // not found: the name in the program folder
+      {{}, {{0, "velfiles.ini"}}, -1, "VELFILES.ini"},
+      {{}, {{2, "VELFILES.ini"}}, 2, "VELFILES.ini"},
+      {{}, {{1, "VELFILES.ini"}, {2, "VELFILES.ini"}}, 1, "VELFILES.ini"},
+      {{}, {{0, "VELFILES.ini"}, {1, "VELFILES.ini"}}, 0, "VELFILES.ini"},
+      {{"/CMyFiles.INI"}, {{0, "MyFiles.ini"}}, 0, "MyFiles.ini"},
+      {{"/CMyFiles.INI"}, {{0, "myfiles.ini"}}, 0, "myfiles.ini"},
+      {{"/CMyFiles.INI"}, {{0, "MyFiles.ini"}, {0, "myfiles.ini"}}, 0, "MyFiles.ini"},
+      // The nearest folder wins over the name as typed in a farther one.
+      {{"/CMyFiles.INI"}, {{1, "myfiles.ini"}, {2, "MyFiles.ini"}}, 1, "myfiles.ini"},
+      {{"/CMyFiles.INI"}, {{0, "MyFiles.INI"}}, -1, "MyFiles.ini"},  // the extension is forced
+      {{"/csite2"}, {{1, "site2.ini"}}, 1, "site2.ini"},
+      {{"/csite2"}, {}, -1, "site2.ini"},
+      // A folder in the name: not looked for in the settings folders.
+      {{"/cConf/Site.cfg"}, {{0, "Conf/Site.ini"}}, -1, "Conf/Site.ini"},
   };
   for (const auto& c : kCases) {
-    testing::TempDir program;
-    for (const std::string& file : c.files) {
-      std::filesystem::create_directories((program.path() / file).parent_path());
-      testing::WriteFile(program.File(file), "[VelfilesNdx]\n");
-    }
-    const RunOptions options =
-        SettleRunOptions("/opt/quillmere/quillmere", c.args, program.File("none.reg"));
-    const SettingsFileChoice got = ChooseSettingsFile(program.path().string(), options);
-    EXPECT_EQ(got.name, c.want_name) << Show(c.args) << " in " << Show(c.files);
-    EXPECT_EQ(!got.missing.empty(), c.want_missing) << Show(c.args) << " in " << Show(c.files);
+    const SettingsFolders3 places;
+    for (const auto& [folder, name] : c.files) places.Put(folder, name);
+    const SettingsFileChoice got = places.Choose(c.args);
+    const bool found = c.want_folder >= 0;
+    const std::string want =
+        found ? (std::filesystem::path(places.folders[c.want_folder]) / c.want_name).string()
+        : c.want_name.find('/') != std::string::npos
+            ? c.want_name
+            : (std::filesystem::path(places.folders[0]) / c.want_name).string();
+    EXPECT_EQ(got.path, want) << Show(c.args);
+    EXPECT_EQ(got.searched.empty(), found) << Show(c.args);
+    // Only a name that /c gave is an error when it is nowhere; the default name gives defaults.
+    EXPECT_EQ(!got.missing.empty(), !found && !c.args.empty()) << Show(c.args);
   }
 }
 
-TEST(ChooseSettingsFile, SaysWhichNamesWereLookedFor) {
-  testing::TempDir program;
-  const std::string dir = program.path().string();
+TEST(ChooseSettingsFile, ANameWithAFolderIsUsedAsGiven) {
+  const SettingsFolders3 places;
+  places.Put(0, "conf/site.ini");  // beside the program: not where a name with a folder points
+  const testing::TempDir work;
+  std::filesystem::create_directories(work.path() / "Conf");
+  testing::WriteFile(work.File("Conf/Site.ini"), "[VelfilesNdx]\n");
+  const std::vector<std::string> absolute = {"/c" + work.File("Conf/Site.cfg")};
+  EXPECT_EQ(places.Choose(absolute).path, work.File("Conf/Site.ini"));
+
+  const std::filesystem::path old = std::filesystem::current_path();
+  std::filesystem::current_path(work.path());
+  const std::vector<std::string> relative = {"/cConf/Site"};
+  const SettingsFileChoice got = places.Choose(relative);
+  std::filesystem::current_path(old);
+  EXPECT_EQ(got.path, "Conf/Site.ini");
+  EXPECT_EQ(got.missing, "");
+}
+
+TEST(ChooseSettingsFile, SaysWhereItLooked) {
+  const SettingsFolders3 places;
+  const std::string& p = places.folders[0];
+  const std::string& u = places.folders[1];
+  const std::string& e = places.folders[2];
   const struct {
-    std::string arg;
-    std::string want;
+    std::vector<std::string> args;
+    std::string want_searched, want_missing;
   } kCases[] = {
-      {"/CMyFiles.INI", "The settings file named by /c is not there: neither " + dir +
-                            "/MyFiles.ini nor " + dir + "/myfiles.ini exists."},
-      {"/csite2",
-       "The settings file named by /c is not there: " + dir + "/site2.ini does not exist."},
+      {{}, "no VELFILES.ini in " + p + ", " + u + " or " + e, ""},
+      {{"/CMyFiles.INI"},
+       "no MyFiles.ini or myfiles.ini in " + p + ", " + u + " or " + e,
+       "The settings file named by /c is not there: no MyFiles.ini or myfiles.ini in " + p + ", " +
+           u + " or " + e + "."},
+      {{"/csite2"},
+       "no site2.ini in " + p + ", " + u + " or " + e,
+       "The settings file named by /c is not there: no site2.ini in " + p + ", " + u + " or " + e +
+           "."},
+      {{"/c/nowhere/Site"},
+       "no file /nowhere/Site.ini or /nowhere/site.ini",
+       "The settings file named by /c is not there: no file /nowhere/Site.ini or "
+       "/nowhere/site.ini."},
   };
   for (const auto& c : kCases) {
-    const std::vector<std::string> args = {c.arg};
-    const RunOptions options =
-        SettleRunOptions("/opt/quillmere/quillmere", args, program.File("none.reg"));
-    EXPECT_EQ(ChooseSettingsFile(dir, options).missing, c.want) << c.arg;
+    const SettingsFileChoice got = places.Choose(c.args);
+    EXPECT_EQ(got.searched, c.want_searched) << Show(c.args);
+    EXPECT_EQ(got.missing, c.want_missing) << Show(c.args);
   }
+}
+
+TEST(ChooseHostSettingsFile, LookedForLikeTheSettingsFile) {
+  const SettingsFolders3 places;
+  RunOptions options;
+  EXPECT_EQ(ChooseHostSettingsFile(places.folders, options), places.folders[0] + "/zel.ini");
+  places.Put(2, "zel.ini");
+  EXPECT_EQ(ChooseHostSettingsFile(places.folders, options), places.folders[2] + "/zel.ini");
+  places.Put(1, "zel.ini");
+  EXPECT_EQ(ChooseHostSettingsFile(places.folders, options), places.folders[1] + "/zel.ini");
+  options.ININame = "/srv/host/zel.ini";  // a folder in the name: as given
+  EXPECT_EQ(ChooseHostSettingsFile(places.folders, options), "/srv/host/zel.ini");
 }
 
 TEST(SettleRunOptions, ShortPathsReadTheirOwnKeys) {
@@ -195,21 +259,6 @@ TEST(SettleRunOptions, ANonTextValueIsAnError) {
                      "\"AgencyCode\"=dword:00000007\n");
   const std::vector<std::string> args = {"/a12"};  // read before the switches: still an error
   EXPECT_THROW(SettleRunOptions("C:\\Quillmere.exe", args, path), RegistryError);
-}
-
-TEST(ProgramFilePath, JoinsARelativeNameToTheProgramFolder) {
-  const struct {
-    std::string_view dir, name, want;
-  } kCases[] = {
-      {"/opt/quillmere", "site2.ini", "/opt/quillmere/site2.ini"},
-      {"/opt/quillmere/", "VELFILES.ini", "/opt/quillmere/VELFILES.ini"},
-      {"/opt/quillmere", "/etc/quillmere/site.ini", "/etc/quillmere/site.ini"},  // absolute
-      {"/opt/quillmere", "conf/site.ini", "/opt/quillmere/conf/site.ini"},
-      {"", "zel.ini", "zel.ini"},
-  };
-  for (const auto& c : kCases) {
-    EXPECT_EQ(ProgramFilePath(c.dir, c.name), c.want) << c.dir << " + " << c.name;
-  }
 }
 
 }  // namespace

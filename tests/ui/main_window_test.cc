@@ -80,7 +80,7 @@ class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     EnsureApplication();
-    setup_.program_dir = program_.path().string();
+    setup_.settings_folders = {program_.path().string()};
     setup_.work_dir = work_.path().string();
     setup_.connection_name = kConnection;
     setup_.run_options.sLastAgyCode = "07";
@@ -116,7 +116,7 @@ class WindowTest : public ::testing::Test {
         "(' 5', 'Fifth Agency')");
   }
 
-  TempDir program_, work_;
+  TempDir program_, work_, user_;
   WindowSetup setup_;
   RecordingDesktop desktop_;
   std::optional<TForm1> form_;
@@ -898,8 +898,8 @@ TEST_F(ConfiguredWindowTest, SettingThatCannotWorkIsShownAndNothingIsConfigured)
     std::string want;
   } kCases[] = {
       {"a /c file that is not there", "MyFiles.ini", db_keys,
-       "The settings file named by /c is not there: neither " + program_.File("MyFiles.ini") +
-           " nor " + program_.File("myfiles.ini") + " exists."},
+       "The settings file named by /c is not there: no MyFiles.ini or myfiles.ini in " +
+           program_.path().string() + "."},
       {"a port that is not a port number", std::nullopt, db_keys + "mdbport=33O6\n",
        "mdbport in " + settings + " is not a port number (1 to 65535): 33O6"},
       {"a Latin-1 password", std::nullopt, db_keys + "mdbpass=Pa\xdf\n",
@@ -923,16 +923,56 @@ TEST_F(ConfiguredWindowTest, SettingThatCannotWorkIsShownAndNothingIsConfigured)
   }
 }
 
-TEST_F(ConfiguredWindowTest, SettingsFileNamedByCIsReadAsTypedWhenItIsThere) {
-  setup_.retry_quiet_ms = 0;
-  setup_.run_options.vel_files_as_typed = "Conf/MyFiles.ini";
-  setup_.run_options.VelFilesName = "conf/myfiles.ini";
+TEST_F(ConfiguredWindowTest, SettingsFileNamedByCIsFoundInTheSettingsFolders) {
+  const std::string store = program_.path().string();
+  const struct {
+    const char* what;
+    std::string typed;   // the /c name, extension forced
+    std::string folder;  // the settings file's folder under user_ ("": none)
+  } kCases[] = {
+      {"a bare name, in the user's settings folder", "MyFiles.ini", "cfg"},
+      {"a name with a folder, used as given", user_.File("Conf/MyFiles.ini"), ""},
+  };
   UseDatabase(*db_);
-  std::filesystem::create_directories(program_.path() / "Conf");
-  WriteFile(program_.File("Conf/MyFiles.ini"), db_->SettingsText() + "datapath=..\n");
-  Form().FormActivate();
-  EXPECT_TRUE(Form().configured()) << desktop_.messages.join(u'\n').toStdString();
-  EXPECT_EQ(TextOf("lblDSNNAme"), db_->name());
+  // The program folder's file would reach another database: it must not be read.
+  WriteFile(program_.File("VELFILES.ini"), "[VelfilesNdx]\nmdbbase=wrong\n");
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    form_.reset();
+    desktop_.messages.clear();
+    setup_.settings_folders = {program_.path().string(), user_.File("cfg")};
+    setup_.run_options.vel_files_as_typed = c.typed;
+    setup_.run_options.VelFilesName = AsciiLower(c.typed);
+    const std::string file = c.folder.empty()
+                                 ? c.typed
+                                 : (std::filesystem::path(user_.File(c.folder)) / c.typed).string();
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+    WriteFile(file, db_->SettingsText() + "datapath=" + store + "\n");
+    Form().FormActivate();
+    EXPECT_TRUE(Form().configured()) << desktop_.messages.join(u'\n').toStdString();
+    EXPECT_EQ(TextOf("lblDSNNAme"), db_->name());
+  }
+}
+
+TEST_F(ConfiguredWindowTest, NoSettingsFileAnywhereSaysWhereItLookedOnceAndUsesTheDefaults) {
+  setup_.retry_quiet_ms = 0;
+  setup_.settings_folders = {program_.path().string(), user_.File("cfg")};
+  std::filesystem::remove(program_.File("VELFILES.ini"));
+  Form().FormActivate();  // the defaults: nothing listens at the default server here
+  ASSERT_FALSE(Form().configured());
+  ASSERT_GE(desktop_.messages.size(), 2);
+  EXPECT_EQ(ToRecordText(desktop_.messages[0]),
+            "No settings file was found: no VELFILES.ini in " + program_.path().string() + " or " +
+                user_.File("cfg") + ". The built-in defaults are used.");
+  EXPECT_EQ(ReadFile(work_.File("utility.ini")),
+            "DriverID=MySQL\r\nserver=localhost\r\nUser_Name=root\r\nPassword=rezoreza\r\n"
+            "database=Pellam\r\n");
+
+  desktop_.messages.clear();
+  Form().FormActivate();  // the retry says nothing more of the search
+  for (const QString& message : desktop_.messages) {
+    EXPECT_FALSE(message.startsWith(QStringLiteral("No settings file"))) << message.toStdString();
+  }
 }
 
 // The store is missing from the folder the settings name: one message naming it, nothing is
