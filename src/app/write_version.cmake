@@ -9,6 +9,8 @@
 # file is written only when its text changes, so a build without a new commit compiles and
 # links nothing again; it is written beside OUTPUT and renamed over it, so a stopped build never
 # leaves half a file.
+cmake_minimum_required(VERSION 3.25)  # today's policies for if() and the rest, as the build has
+
 foreach(var SOURCE_DIR OUTPUT VERSION)
   if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
     message(FATAL_ERROR "write_version.cmake: -D${var}=... is needed")
