@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/exit_codes.h"
+#include "app/version.h"
 #include "context/clock.h"
 #include "context/logging_operator.h"
 #include "db/connection.h"
@@ -37,6 +38,7 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: quillmere-cli COMMAND [options]\n"
+    "       quillmere-cli --help | --version\n"
     "\n"
     "Commands:\n"
     "  check    check a balance sheet CSV against the agency's master file; posts nothing\n"
@@ -46,10 +48,12 @@ constexpr char kUsage[] =
     "  undo RUN take a whole import run back: its records and Policy rows as they were before\n"
     "\n"
     "Options (defaults as the window's):\n"
-    "  --settings FILE  data-directory settings file (default VELFILES.ini beside the program,\n"
-    "                   or the name the per-user registry and /c would give the window)\n"
-    "  --host FILE      host settings file handed to the record-file library (default zel.ini\n"
-    "                   beside the program)\n"
+    "  --settings FILE  data-directory settings file (default VELFILES.ini); a name with a\n"
+    "                   folder in it is used as given, a bare name is looked for beside the\n"
+    "                   program, in $XDG_CONFIG_HOME/quillmere (default ~/.config/quillmere),\n"
+    "                   then in /etc/quillmere; none found: exit 2, naming the places searched\n"
+    "  --host FILE      host settings file handed to the record-file library (default zel.ini),\n"
+    "                   looked for the same way\n"
     "  --agency CODE    agency code, at most 2 characters (default: the per-user registry\n"
     "                   value AgencyCode, else 01)\n"
     "  --date M/D/YYYY  posting date (default: the last day of last month)\n"
@@ -57,7 +61,8 @@ constexpr char kUsage[] =
     "  --je N           starting JE number; the first one posted is the next free above it\n"
     "                   (default 100000)\n"
     "  --inv N          starting invoice number, likewise (default 500000)\n"
-    "  --log-dir DIR    where the run log balances_<stamp>.txt is written (default: here)\n"
+    "  --log-dir DIR    where the run log balances_<date>-<time>.txt is written (default: the\n"
+    "                   working folder)\n"
     "  --force          export: replace an existing CSV file\n"
     "  --resume         import: go on with the unfinished run of this file for this agency;\n"
     "                   its posting date and numbers are used (others given are refused)\n"
@@ -71,7 +76,8 @@ constexpr char kUsage[] =
     "                   nothing else on standard output: a clean file's preview (trial\n"
     "                   balance, document numbers, writes, warnings) or the errors by line;\n"
     "                   nothing on exit 2 or 3 (docs/check_json.md)\n"
-    "  --help           this text\n"
+    "  -h, --help       this text\n"
+    "  --version        the version line\n"
     "\n"
     "Exit codes: 0 done (check: the file is clean); 1 the file has errors, nothing posted;\n"
     "2 setup failure, nothing done (settings, record files, database, a CSV that is missing,\n"
@@ -80,6 +86,7 @@ constexpr char kUsage[] =
     "import --resume posts the rest); 4 the file was posted before for this agency (--resume or\n"
     "--again); 5 undo or resume refused (unknown run, nothing to resume, values that differ,\n"
     "records changed since the run), nothing changed.\n"
+    "\n"
     "A clean check prints what the import would post: the opening trial balance per GL\n"
     "account, the document numbers it would draw, the records and Policy rows it would write,\n"
     "and warnings (an out-of-balance file on a line starting WARNING:).\n"
@@ -390,8 +397,13 @@ int Main(int argc, char** argv) {
   CliOptions options;
   std::string error;
   for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
       std::cout << kUsage;
+      return kExitDone;
+    }
+    if (arg == "--version") {
+      std::cout << VersionLine("quillmere-cli") << "\n";
       return kExitDone;
     }
   }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/version.h"
 #include "journal/run_journal.h"
 #include "recfiles/CBtrvKafImport.h"
 #include "recfiles/btrv_layout.h"
@@ -25,11 +26,15 @@ constexpr int kExitUsage = 2;
 
 constexpr char kUsage[] =
     R"(usage: quillmere-recfile (--dir DATADIR | --settings FILE) [--host FILE] COMMAND
+       quillmere-recfile --help | --version
 
   --dir DATADIR    the data directory holding recfiles.sqlite
-  --settings FILE  a data-directory settings file: key datapath of section [VelfilesNdx],
-                   relative to the file's folder (absent: the file's folder)
+  --settings FILE  a data-directory settings file, used as given (relative to the working
+                   folder): key datapath of section [VelfilesNdx], relative to the file's
+                   folder (absent: the file's folder)
   --host FILE      the host settings file to report (kept, not read)
+  -h, --help       this text
+  --version        the version line
 
 commands:
   init                               create the store and the six standard files:
@@ -50,7 +55,7 @@ record lines: a raw line is exactly the record length in bytes, then LF or CR LF
 line too); lines are read by length, so a record may hold any byte, CR and LF included. A --hex
 line is twice the record length in hex digits, then LF or CR LF.
 
-exit status: 0 done, 1 failed (message on standard error), 2 wrong usage.
+exit status: 0 done; 1 failed (message on standard error); 2 wrong usage.
 )";
 
 struct Command {
@@ -263,6 +268,21 @@ int RunCheck() {
 }
 
 int Main(int argc, char** argv) {
+  // Answered wherever they stand, before any other argument is judged: they need no store. An
+  // option's value is skipped, so "--from -h" still dumps from the key "-h".
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--dir" || arg == "--settings" || arg == "--host" || arg == "--from" ||
+        arg == "--reclen" || arg == "--keylen") {
+      ++i;
+    } else if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    } else if (arg == "--version") {
+      std::cout << VersionLine("quillmere-recfile") << "\n";
+      return 0;
+    }
+  }
   Command cmd;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -272,10 +292,7 @@ int Main(int argc, char** argv) {
       return true;
     };
     std::string text;
-    if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
-      return 0;
-    } else if (arg == "--dir") {
+    if (arg == "--dir") {
       if (!value(&cmd.dir)) return Usage("--dir needs a folder");
     } else if (arg == "--settings") {
       if (!value(&cmd.settings)) return Usage("--settings needs a file");
