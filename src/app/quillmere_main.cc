@@ -13,6 +13,7 @@
 #include "ui/confirm_dialog.h"
 #include "ui/main_window.h"
 #include "ui/program_entry.h"
+#include "ui/program_icon.h"
 #include "ui/theme.h"
 #include "ui/window_font.h"
 
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
   if (!ApplyTheme(app, &error)) {
     QMessageBox::warning(nullptr, QString::fromLatin1(kProgramName), FromRecordText(error));
   }
+  ApplyProgramIcon();
 
   WindowSetup setup;
   setup.run_options = *options;
