@@ -3,10 +3,9 @@
 # pages), tools/ (SQL schema, demo agency tool).
 include(GNUInstallDirs)
 
-# Folders that the install makes are 0755 whatever the umask of the one who installs.
-set(quillmere_dir_permissions OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                              WORLD_READ WORLD_EXECUTE)
-set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${quillmere_dir_permissions})
+# The folders that an install makes get the installer's umask (CMake applies it even to
+# CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS), so scripts/package runs cpack with umask 022:
+# a package's folders are 0755.
 
 # The package's version is the project's; the changelog's newest entry must say the same, or
 # the package would describe another version than it holds.
@@ -93,7 +92,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-mysql")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${quillmere_dir_permissions})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 include(CPack)
