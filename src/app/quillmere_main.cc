@@ -18,6 +18,7 @@
 #include "ui/confirm_dialog.h"
 #include "ui/main_window.h"
 #include "ui/program_entry.h"
+#include "ui/program_icon.h"
 #include "ui/theme.h"
 #include "ui/window_font.h"
 
@@ -110,6 +111,7 @@ int main(int argc, char** argv) {
   if (!ApplyTheme(app, &error)) {
     ShowStartupMessage(FromRecordText(error));
   }
+  ApplyProgramIcon();
 
   WindowSetup setup;
   setup.run_options = *options;
