@@ -119,6 +119,10 @@ bool ConfigureSite(const SitePaths& paths, const QString& connection_name, SiteC
   out->store_status = 0;
   out->store_message.clear();
   out->connection_failed = false;
+  if (!out->settings.read_error.empty()) {
+    *error = out->settings.read_error;
+    return false;
+  }
   if (!out->settings.mdbport_error.empty()) {
     *error = out->settings.mdbport_error;
     return false;

@@ -72,7 +72,9 @@ struct SiteConfiguration {
 };
 
 // The site configuration, the one path for the window and the command line: reads the
-// settings file (defaults for what is missing) and refuses values that cannot work before
+// settings file (defaults for what is missing) and refuses, before anything is written, a
+// settings file that is there but cannot be read (SiteSettings::read_error), and values that
+// cannot work
 // anything is written (an mdbport that is not a port number; a server, user, password or
 // database name whose bytes are not UTF-8 text, which the driver cannot send as they are);
 // writes "utility.ini" (owner-only) where `paths.work_dir` says, initialises the record-file

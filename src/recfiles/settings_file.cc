@@ -3,6 +3,7 @@
 #include "recfiles/settings_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
 #include "recfiles/encodings.h"
@@ -60,7 +61,13 @@ std::optional<std::string> SettingsSection::Get(std::string_view name) const {
 SettingsSection ReadSettingsSection(const std::string& path, std::string_view section) {
   SettingsSection result;
   std::string content;
-  if (std::string unread; !ReadRegularFile(path, &content, &unread)) return result;
+  if (std::string unread; !ReadRegularFile(path, &content, &unread)) {
+    std::error_code missing;
+    if (std::filesystem::exists(path, missing) || missing.value() == EACCES) {
+      result.read_error = unread;
+    }
+    return result;
+  }
   result.file_read = true;
 
   const std::string wanted = AsciiLower(section);

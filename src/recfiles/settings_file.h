@@ -48,7 +48,10 @@ struct SettingsProblem {
 
 // One section of a settings file, as ReadSettingsSection found it.
 struct SettingsSection {
-  bool file_read = false;                     // false: missing or unreadable, nothing else set
+  bool file_read = false;  // false: missing or unreadable, nothing else set but `read_error`
+  // Why a file that is there was not read ("Permission denied", "it is a folder, not a file");
+  // "" when it was read or is not there at all.
+  std::string read_error;
   std::map<std::string, std::string> values;  // by key name in ASCII lower case
   std::vector<SettingsProblem> problems;      // every such line of the file, in file order
 

@@ -29,6 +29,9 @@ std::string ErrorText(const std::string& path, int err) {
 SiteSettings ReadSiteSettings(const std::string& path) {
   SiteSettings settings;
   SettingsSection section = ReadSettingsSection(path, kSiteSettingsSection);
+  if (!section.read_error.empty()) {
+    settings.read_error = "The settings file " + path + " cannot be read: " + section.read_error;
+  }
   settings.mdbserv = section.Get("mdbserv").value_or(settings.mdbserv);
   settings.mdbuser = section.Get("mdbuser").value_or(settings.mdbuser);
   settings.mdbpass = section.Get("mdbpass").value_or(settings.mdbpass);

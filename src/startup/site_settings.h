@@ -31,15 +31,20 @@ struct SiteSettings {
   // Lines of the settings file that are not settings, for the front end to show once
   // (SettingsProblem::Message()); the values above are read from the rest of the file.
   std::vector<SettingsProblem> problems;
+  // Set when the file is there but cannot be read: "The settings file <path> cannot be read:
+  // Permission denied". The defaults would then reach another database without a word.
+  std::string read_error;
   // Set when the file's mdbport is not a port number: the site cannot be configured with it
   // (3306 would reach another server without a word).
   std::string mdbport_error;
 };
 
-// Reads section "VelfilesNdx" of `path` by the rules of settings_file.h; a missing or unreadable
-// file, a missing section or key gives the default. An mdbport that is there but is not a port
-// number (digits only, 1 to 65535) keeps 3306 and sets `mdbport_error`. An mdbtimeout that is not
-// a number of seconds from 2 to 86400 keeps 30 and is held in bad_mdbtimeout.
+// Reads section "VelfilesNdx" of `path` by the rules of settings_file.h; a missing file, a
+// missing section or key gives the default. A file that is there but cannot be read (no
+// permission, a folder, a FIFO) gives the defaults and sets `read_error`. An mdbport that is there
+// but is not a port number (digits only, 1 to 65535) keeps 3306 and sets `mdbport_error`. An
+// mdbtimeout that is not a number of seconds from 2 to 86400 keeps 30 and is held in
+// bad_mdbtimeout.
 //   [VelfilesNdx]                 mdbbase="Acct 7"  -> mdbbase Acct 7
 //   mdbuser: loader  (line 2)     -> mdbuser root, problems {path, 2, "mdbuser: loader"}
 //   mdbport=abc                   -> mdbport_error "mdbport in <path> is not a port number

@@ -56,6 +56,15 @@ class SiteConfigurationTest : public ::testing::Test {
   std::string error_;
 };
 
+TEST_F(SiteConfigurationTest, SettingsFileThatDoesNotReadConfiguresNothing) {
+  std::filesystem::create_directory(program_.path() / "VELFILES.ini");  // a folder of that name
+  EXPECT_FALSE(Configure());
+  EXPECT_EQ(error_, "The settings file " + program_.File("VELFILES.ini") +
+                        " cannot be read: it is a folder, not a file");
+  EXPECT_FALSE(std::filesystem::exists(work_.File("utility.ini")));
+  EXPECT_FALSE(QSqlDatabase::contains(kConnection));
+}
+
 TEST_F(SiteConfigurationTest, NoSettingsFileGivesEveryDefault) {
   EXPECT_FALSE(Configure());  // nothing listens at the default host
   EXPECT_EQ(UtilityIni(),

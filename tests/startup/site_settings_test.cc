@@ -156,6 +156,29 @@ TEST(ReadSiteSettings, ReportsLinesThatAreNotSettings) {
             path + " line 2 is not a setting and was ignored: mdbuser: loader");
 }
 
+// A settings file that is there but does not read must not pass for a missing one: the defaults
+// would reach another database.
+TEST(ReadSiteSettings, SaysWhyAFileThatIsThereWasNotRead) {
+  testing::TempDir dir;
+  std::filesystem::create_directory(dir.path() / "folder.ini");
+  ASSERT_EQ(::mkfifo(dir.File("fifo.ini").c_str(), 0600), 0) << std::strerror(errno);
+  const struct {
+    std::string path, want;
+  } kCases[] = {
+      {dir.File("missing.ini"), ""},
+      {dir.File("no-folder/VELFILES.ini"), ""},
+      {dir.File("folder.ini"), "The settings file " + dir.File("folder.ini") +
+                                   " cannot be read: it is a folder, not a file"},
+      {dir.File("fifo.ini"),
+       "The settings file " + dir.File("fifo.ini") + " cannot be read: it is not a regular file"},
+  };
+  for (const auto& c : kCases) {
+    const SiteSettings got = ReadSiteSettings(c.path);
+    EXPECT_EQ(got.read_error, c.want) << c.path;
+    EXPECT_EQ(got.mdbbase, "Pellam") << c.path;
+  }
+}
+
 TEST(UtilityIniText, IsFiveLinesEndedByCrLf) {
   EXPECT_EQ(UtilityIniText(SiteSettings{}),
             "DriverID=MySQL\r\nserver=localhost\r\nUser_Name=root\r\nPassword=rezoreza\r\n"
