@@ -62,8 +62,11 @@ SettingsSection ReadSettingsSection(const std::string& path, std::string_view se
   SettingsSection result;
   std::string content;
   if (std::string unread; !ReadRegularFile(path, &content, &unread)) {
+    // A link that leads nowhere is there too: its name was given or found on purpose.
     std::error_code missing;
-    if (std::filesystem::exists(path, missing) || missing.value() == EACCES) {
+    if (std::filesystem::symlink_status(path, missing).type() !=
+            std::filesystem::file_type::not_found ||
+        missing.value() == EACCES) {
       result.read_error = unread;
     }
     return result;

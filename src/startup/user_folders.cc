@@ -13,9 +13,13 @@
 namespace quillmere {
 namespace {
 
-bool IsRegularFile(const std::string& path) {
+// Anything of that name counts, a link that leads nowhere or a folder too: the settings reader
+// then says why it does not read, where skipping it would read another place's file (another
+// database) without a word.
+bool IsThere(const std::string& path) {
   std::error_code ignored;
-  return std::filesystem::is_regular_file(path, ignored);
+  return std::filesystem::symlink_status(path, ignored).type() !=
+         std::filesystem::file_type::not_found;
 }
 
 std::string Join(std::string_view folder, std::string_view name) {
@@ -60,14 +64,14 @@ FoundFile FindFile(std::span<const std::string> folders, std::span<const std::st
   if (names.empty()) return {};
   if (NameHasFolder(names.front())) {
     for (const std::string& name : names) {
-      if (IsRegularFile(name)) return {name, true};
+      if (IsThere(name)) return {name, true};
     }
     return {names.front(), false};
   }
   for (const std::string& folder : folders) {
     for (const std::string& name : names) {
       const std::string path = Join(folder, name);
-      if (IsRegularFile(path)) return {path, true};
+      if (IsThere(path)) return {path, true};
     }
   }
   return {folders.empty() ? names.front() : Join(folders.front(), names.front()), false};

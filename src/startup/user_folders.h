@@ -26,11 +26,12 @@ std::vector<std::string> SettingsFolders(std::string_view program_dir);
 bool NameHasFolder(std::string_view name);
 
 struct FoundFile {
-  std::string path;  // the regular file found; when none is, `names[0]` in the first place
+  std::string path;  // the file found; when none is, `names[0]` in the first place
   bool found = false;
 };
-// The first regular file among `names` (tried in their order) in `folders` (in theirs, the
-// nearest folder winning over a later name); names with a folder are tried as given.
+// The first of `names` (tried in their order) that is there in `folders` (in theirs, the nearest
+// folder winning over a later name); names with a folder are tried as given. Anything of that
+// name counts (a folder, a link that leads nowhere): reading it then says what is wrong.
 //   FindFile({"/usr/bin", "/etc/quillmere"}, {"Site.ini", "site.ini"}): /usr/bin/Site.ini,
 //   /usr/bin/site.ini, /etc/quillmere/Site.ini, /etc/quillmere/site.ini
 FoundFile FindFile(std::span<const std::string> folders, std::span<const std::string> names);

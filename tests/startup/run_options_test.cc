@@ -225,6 +225,19 @@ TEST(ChooseSettingsFile, SaysWhereItLooked) {
   }
 }
 
+// A link that leads nowhere in the user's folder is the file chosen: skipping it would read the
+// system's file, another database, without a word; the settings reader then says what is wrong.
+TEST(ChooseSettingsFile, ABrokenLinkIsNotSkipped) {
+  const SettingsFolders3 places;
+  places.Put(2, "VELFILES.ini");
+  std::filesystem::create_directories(places.folders[1]);
+  std::filesystem::create_symlink(places.root.File("gone.ini"),
+                                  places.folders[1] + "/VELFILES.ini");
+  const SettingsFileChoice got = places.Choose({});
+  EXPECT_EQ(got.path, places.folders[1] + "/VELFILES.ini");
+  EXPECT_EQ(got.searched, "");
+}
+
 TEST(ChooseHostSettingsFile, LookedForLikeTheSettingsFile) {
   const SettingsFolders3 places;
   RunOptions options;

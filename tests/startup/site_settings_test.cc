@@ -162,6 +162,7 @@ TEST(ReadSiteSettings, SaysWhyAFileThatIsThereWasNotRead) {
   testing::TempDir dir;
   std::filesystem::create_directory(dir.path() / "folder.ini");
   ASSERT_EQ(::mkfifo(dir.File("fifo.ini").c_str(), 0600), 0) << std::strerror(errno);
+  std::filesystem::create_symlink(dir.File("gone.ini"), dir.File("link.ini"));
   const struct {
     std::string path, want;
   } kCases[] = {
@@ -171,6 +172,8 @@ TEST(ReadSiteSettings, SaysWhyAFileThatIsThereWasNotRead) {
                                    " cannot be read: it is a folder, not a file"},
       {dir.File("fifo.ini"),
        "The settings file " + dir.File("fifo.ini") + " cannot be read: it is not a regular file"},
+      {dir.File("link.ini"),
+       "The settings file " + dir.File("link.ini") + " cannot be read: No such file or directory"},
   };
   for (const auto& c : kCases) {
     const SiteSettings got = ReadSiteSettings(c.path);
