@@ -198,6 +198,24 @@ class PostingRunTest : public ::testing::Test {
     return db_->Rows(std::string("SELECT ") + kPolicyColumns + " FROM Policy ORDER BY PolicyID");
   }
 
+  // Agency 05 as the golden files find it: its master records, the host's own records of the
+  // golden jcki dump (JE 100001, invoice 500002) and a host Policy row on the key of one of the
+  // placeholder policies. Returns the request that posts the golden balance sheet for it.
+  ImportRequest PrepareGoldenAgency() {
+    PutAgency5();
+    for (const std::string& shown : testing::ReadLines(GoldenPath("jcki.txt"))) {
+      if (shown.find("|HST|") != std::string::npos) PutRecord("jcki", Unsplit(shown));
+    }
+    db_->Exec(
+        "INSERT INTO Policy (AgyCode, PolNum, PolSeq, CltNum, HostNotes, HostRenewalFlag) "
+        "VALUES (' 5', 'bf-241231-c001      ', 99, 'HOST', 'host row', 5)");
+    ImportRequest request;
+    request.agency_code = "5";
+    request.posting_date = "12/31/2024";
+    request.csv_path = GoldenPath("balances.csv");
+    return request;
+  }
+
   testing::TempDir dir_;
   testing::RecordingOperator op_;
   std::optional<TestDatabase> db_;
@@ -211,19 +229,7 @@ class PostingRunTest : public ::testing::Test {
 TEST_F(PostingRunTest, GoldenRunWritesEveryRecordAndRowAsTheHostLaysThemOut) {
   const std::vector<std::string> want_jcki = testing::ReadLines(GoldenPath("jcki.txt"));
   ASSERT_EQ(want_jcki.size(), 42u) << "golden file missing or cut";
-  PutAgency5();
-  for (const std::string& shown : want_jcki) {
-    // The host's own records in the golden dump: JE 100001, invoice 500002, agency 05.
-    if (shown.find("|HST|") != std::string::npos) PutRecord("jcki", Unsplit(shown));
-  }
-  db_->Exec(
-      "INSERT INTO Policy (AgyCode, PolNum, PolSeq, CltNum, HostNotes, HostRenewalFlag) "
-      "VALUES (' 5', 'bf-241231-c001      ', 99, 'HOST', 'host row', 5)");
-
-  ImportRequest request;
-  request.agency_code = "5";
-  request.posting_date = "12/31/2024";
-  request.csv_path = GoldenPath("balances.csv");
+  const ImportRequest request = PrepareGoldenAgency();
   EXPECT_EQ(Run(request, "golden"), ImportOutcome::kPosted);
 
   EXPECT_THAT(Shown("jcki", ShowJcki), ElementsAreArray(want_jcki));
@@ -251,17 +257,7 @@ TEST_F(PostingRunTest, GoldenRunWritesEveryRecordAndRowAsTheHostLaysThemOut) {
 // The preview of the golden file, with its numbers in use and a host's Policy row, is what the
 // posting then does; posted once more, its placeholder policies are written over.
 TEST_F(PostingRunTest, PreviewOfTheGoldenFileIsWhatItPosts) {
-  PutAgency5();
-  for (const std::string& shown : testing::ReadLines(GoldenPath("jcki.txt"))) {
-    if (shown.find("|HST|") != std::string::npos) PutRecord("jcki", Unsplit(shown));
-  }
-  db_->Exec(
-      "INSERT INTO Policy (AgyCode, PolNum, PolSeq, CltNum, HostNotes, HostRenewalFlag) "
-      "VALUES (' 5', 'bf-241231-c001      ', 99, 'HOST', 'host row', 5)");
-  ImportRequest request;
-  request.agency_code = "5";
-  request.posting_date = "12/31/2024";
-  request.csv_path = GoldenPath("balances.csv");
+  const ImportRequest request = PrepareGoldenAgency();
   const auto records = [](const std::string& file) {
     return static_cast<int64_t>(testing::DumpRecords(file).size());
   };
